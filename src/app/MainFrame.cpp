@@ -1,0 +1,5 @@
+#include "app/MainFrame.h"
+
+#include "app/Version.h"
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) { setWindowTitle(kAppName); }

@@ -1,0 +1,17 @@
+#pragma once
+
+// Where the serial reader delivers received, sanitised chunks: the terminal
+// pane in the application, a recorder in tests.
+class ITerminalSink {
+public:
+    virtual ~ITerminalSink() = default;
+    // Called on the reader thread with a NUL-terminated chunk of 0 to 100
+    // bytes; returns once the chunk is shown (or accepted for showing in the
+    // current frame). Must not block forever: see AbortDelivery.
+    virtual void AppendReceivedText(const char* chunk) = 0;
+    // Called by the engine's Close from any thread before it joins the
+    // reader: a reader blocked inside AppendReceivedText must return promptly.
+    virtual void AbortDelivery() {}
+    // Called by the engine before it starts the threads of a new opening.
+    virtual void ResumeDelivery() {}
+};

@@ -1,0 +1,69 @@
+#pragma once
+
+// Public interface of the port engine. (Implementation: SerialPort.cpp.)
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "serial/Dcb.h"
+
+class IUserPrompt;
+class ITerminalSink;
+class CCancelSignal;
+class CPortMap;
+
+// Owns the serial line while a port is open: opens it by COM name through the
+// port map, applies the control block, and runs a reader and a writer thread.
+// Every byte sent goes through SendByte; received chunks go to the terminal
+// sink and into the bounded receive buffer that SendAndCollect reads.
+class CSerialPort {
+public:
+    static constexpr long kConfigureFailed = static_cast<long>(0x80004005L); // E_FAIL
+
+    CSerialPort(IUserPrompt& prompt, const CPortMap& ports);
+    ~CSerialPort(); // closes an open port and joins its threads
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    DCB m_dcb;                            // UI thread
+    ITerminalSink* m_terminal = nullptr;  // set once at start by AttachTerminal
+
+    bool Open(const std::string& name);   // "COM1".."COM8"
+    std::string LastOpenError() const;    // the OS reason of the last failed Open, for the status bar
+    bool ReadState();
+    long Configure();                     // 1, or kConfigureFailed after a message
+    void StartThreads();
+    void Close();                         // ends and joins this opening's threads; idempotent
+    bool IsOpen() const;
+
+    // Hands one byte to the writer and waits until it is written and its
+    // transmit delay has passed, at most 2000 ms, or until cancel is set or
+    // the port closes. Returns true if the byte was written.
+    bool SendByte(unsigned char b, const CCancelSignal* cancel = nullptr);
+    void AttachTerminal(ITerminalSink* terminal);
+
+    // Sends text, waits InternalReadDelay, clears the receive buffer, waits
+    // ReadDelay, returns what was collected. Waits end early on cancel or close.
+    std::string SendAndCollect(const std::string& text, const CCancelSignal* cancel = nullptr);
+    void ClearReceiveBuffer();
+    void ResizeReceiveBuffer(uint32_t size);
+    void RestoreReceiveBufferSize();
+
+    uint32_t ReadBufferSize() const;
+    int ReadDelay() const;
+    void SetReadDelay(int ms);
+    int InternalReadDelay() const;
+    void SetInternalReadDelay(int ms);
+    void SetTransmitDelays(int charDelay, int lineDelay); // CharDelay, LineDelay
+
+    // Called on the reader thread, once, when the device goes away (hang-up or
+    // a lasting error) after the engine has shown its message; the owner then
+    // closes the port as Disconnect does (on its own thread).
+    void SetLineLostHandler(std::function<void()> handler);
+
+    struct Impl;
+
+private:
+    Impl* m_impl;
+};

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds and runs every test headless: the default and asan builds in full,
+# and the core tests under ThreadSanitizer. Exits non-zero if any test fails.
+set -uo pipefail
+cd "$(dirname "$0")"
+scripts/ensure-deps.sh || exit 1
+export QT_QPA_PLATFORM=offscreen
+
+jobs=$(nproc)
+failed=()
+summaries=()
+for preset in default asan tsan; do
+  echo "=== ${preset}: configure and build"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$jobs"; then
+    failed+=("$preset (build)")
+    summaries+=("${preset}: build failed")
+    continue
+  fi
+  echo "=== ${preset}: tests"
+  log=$(mktemp)
+  ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  summaries+=("${preset}: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+  rm -f "$log"
+  [ "$rc" -ne 0 ] && failed+=("$preset")
+done
+
+echo
+echo "=== summary"
+printf '%s\n' "${summaries[@]}"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+
