@@ -18,7 +18,7 @@ public:
     class Subscription {
     public:
         Subscription() = default;
-        Subscription(CCancelSignal* signal, std::list<Callback>::iterator it) : m_signal(signal), m_it(it) {}
+        Subscription(const CCancelSignal* signal, std::list<Callback>::iterator it) : m_signal(signal), m_it(it) {}
         Subscription(Subscription&& other) noexcept { *this = std::move(other); }
         Subscription& operator=(Subscription&& other) noexcept
         {
@@ -41,7 +41,7 @@ public:
                 m_signal = nullptr;
             }
         }
-        CCancelSignal* m_signal = nullptr;
+        const CCancelSignal* m_signal = nullptr;
         std::list<Callback>::iterator m_it;
     };
 
@@ -78,7 +78,7 @@ public:
 
     // Registers a wake-up for waits that sleep on a condition of their own.
     // The callback must not call back into this signal.
-    Subscription OnCancel(Callback cb)
+    Subscription OnCancel(Callback cb) const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_callbacks.push_back(std::move(cb));
@@ -89,5 +89,5 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::atomic<bool> m_cancelled{false};
-    std::list<Callback> m_callbacks;
+    mutable std::list<Callback> m_callbacks;
 };

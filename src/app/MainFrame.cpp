@@ -1,5 +1,468 @@
 #include "app/MainFrame.h"
 
-#include "app/Version.h"
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QVBoxLayout>
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) { setWindowTitle(kAppName); }
+#include "app/CommandBar.h"
+#include "app/CommandIds.h"
+#include "app/Globals.h"
+#include "app/ThinSplitter.h"
+#include "app/Version.h"
+#include "console/ConsoleView.h"
+#include "console/RunScript.h"
+#include "terminal/TerminalView.h"
+#include "widgets/AboutBox.h"
+#include "widgets/Icons.h"
+
+int g_bConsoleFocus = 0;
+
+namespace {
+
+int g_bStatusCtrlsPending = 1;
+
+struct MenuItem {
+    const char* text; // nullptr: separator
+    int id;
+    const char* prompt;
+};
+
+} // namespace
+
+CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
+    : QMainWindow(parent), m_prompt(m_bridge, [this] { return static_cast<QWidget*>(this); }), m_settings(m_prompt),
+      m_ports(ports), m_serial(m_prompt, ports)
+{
+    setWindowTitle(kAppName);
+    setWindowIcon(MakeIcon(VorlaIcon::App, 32));
+    m_tclHost.SetMainWindow(this);
+
+    // Client area: the splitter with the terminal pane above the console pane.
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_wndCommandBar = new CCommandBar(central);
+    m_wndSplitter = new CThinSplitterWnd(central);
+    m_wndSplitter->setObjectName("splitter");
+    column->addWidget(m_wndCommandBar);
+    column->addWidget(m_wndSplitter, 1);
+    setCentralWidget(central);
+
+    auto* terminal = new CVORLAView(m_prompt);
+    auto* console = new mytclview(m_bridge, m_prompt);
+    m_wndSplitter->SetPane(0, terminal);
+    m_wndSplitter->SetPane(1, console);
+    const QSize client = size();
+    m_wndSplitter->SetRowInfo(0, (2 * client.height()) / 3, 0);
+    m_wndSplitter->SetRowInfo(1, client.height() / 3, 0);
+    console->PrintToConsole(kConsolePrompt, kConsoleNotice);
+    m_bPanesCreated = 1;
+
+    console->m_attachConsole = [this] { m_tclHost.AttachConsole(); };
+    console->m_submit = [this](const std::string& text) { m_tclHost.SubmitCommandText(text); };
+    terminal->m_openPort = [this] { return m_openPort.load(); };
+    terminal->m_sendByte = [this](unsigned char b, const CCancelSignal* cancel) { return m_serial.SendByte(b, cancel); };
+    terminal->m_beforePaste = [this] { CreateStatusControls(); };
+    terminal->m_showProgress = [this](int pos, const QString& label) {
+        if (m_wndProgress)
+            m_wndProgress->setValue(pos);
+        if (m_wndPercent)
+            m_wndPercent->setText(label);
+    };
+    terminal->m_register = [this](CVORLAView* view) { m_serial.AttachTerminal(view); };
+    m_wndCommandBar->m_setWrap = [terminal](bool wrap) { terminal->SetWrap(wrap); };
+    connect(m_wndCommandBar, &CCommandBar::commandIssued, this, &CMainFrame::OnCommand);
+    m_serial.SetLineLostHandler([this] { QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection); });
+
+    // The command bar reads the settings file at the end of its set-up.
+    m_settings.CaptureDirectory();
+    m_settings.ReadSettingsFile();
+
+    CreateMenus();
+    CreateStatusBar();
+    m_lfConsole = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    m_lfTerminal = m_lfConsole;
+
+    terminal->OnInitialUpdate();
+    qApp->installEventFilter(this);
+}
+
+CMainFrame::~CMainFrame()
+{
+    qApp->removeEventFilter(this);
+    StopWorkers();
+}
+
+void CMainFrame::StopWorkers()
+{
+    if (m_workersStopped)
+        return;
+    m_workersStopped = true;
+    // Workers first give up their requests of the UI thread, then are joined.
+    m_bridge.Shutdown();
+    Terminal()->AbortDelivery();
+    Terminal()->StopPaste();
+    Console()->StopPaste();
+    m_tclHost.DeleteInterpreter();
+    m_serial.Close();
+}
+
+IConsole* CMainFrame::ConsolePane() { return Console(); }
+
+mytclview* CMainFrame::Console() const { return static_cast<mytclview*>(m_wndSplitter->GetPane(1, 0)); }
+
+CVORLAView* CMainFrame::Terminal() const { return static_cast<CVORLAView*>(m_wndSplitter->GetPane(0, 0)); }
+
+QMenu* CMainFrame::MenuAt(int index) const
+{
+    const auto actions = menuBar()->actions();
+    return index < actions.size() ? actions[index]->menu() : nullptr;
+}
+
+void CMainFrame::CreateMenus()
+{
+    struct Menu {
+        const char* title;
+        std::vector<MenuItem> items;
+    };
+    const Menu menus[] = {
+        {"&File",
+         {{"&Clear Screen\tCtrl+K", ID_FILE_NEW, "Clear Terminal Screen"},
+          {"Save", ID_FILE_SAVE_AS, "Save the active document with a new name"},
+          {nullptr, 0, nullptr},
+          {"&Print...\tCtrl+P", ID_FILE_PRINT, "Print the active document"},
+          {"Print Pre&view", ID_FILE_PRINT_PREVIEW, "Display full pages"},
+          {"P&rint Setup...", ID_FILE_PRINT_SETUP, "Change the printer and printing options"},
+          {nullptr, 0, nullptr},
+          {"E&xit", ID_APP_EXIT, "Quit the application; prompts to save documents"}}},
+        {"&Edit",
+         {{"&Copy\tCtrl+C", ID_EDIT_COPY, "Copy the selection and put it on the Clipboard"},
+          {"&Paste\tCtrl+V", ID_EDIT_PASTE, "Insert Clipboard contents"},
+          {"Select A&ll\tCtrl+A", ID_EDIT_SELECT_ALL, "Select the entire document"},
+          {nullptr, 0, nullptr},
+          {"&Find...\tCtrl+F", ID_EDIT_FIND, "Find the specified text"},
+          {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"}}},
+        {"&View", {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"}}},
+        {"Config", {{"Set Vorla Font", ID_SET_VORLA_FONT, ""}}},
+        {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
+    };
+    for (const Menu& spec : menus) {
+        QMenu* menu = menuBar()->addMenu(spec.title);
+        for (const MenuItem& item : spec.items) {
+            if (!item.text) {
+                menu->addSeparator();
+                continue;
+            }
+            // The text after the tab shows the key; the keys themselves are
+            // the accelerator table's, applied after each pane's key rules.
+            QAction* action = menu->addAction(item.text);
+            action->setData(item.id);
+            action->setStatusTip(item.prompt);
+            if (item.id == ID_VIEW_STATUS_BAR) {
+                action->setCheckable(true);
+                action->setChecked(true);
+            }
+            connect(action, &QAction::triggered, this, [this, id = item.id] { OnCommand(id); });
+        }
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    action->setEnabled(IsCommandEnabled(action->data().toInt()));
+        });
+    }
+}
+
+void CMainFrame::CreateStatusBar()
+{
+    m_wndStatusBar = statusBar();
+    m_wndStatusBar->setObjectName("statusBar");
+    m_wndReady = new QLabel("Ready");
+    m_wndReady->setObjectName("statusReady");
+    m_wndStatusBar->addWidget(m_wndReady, 1);
+    const char* names[] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        m_indicators[i] = new QLabel(names[i]);
+        m_indicators[i]->setObjectName(QStringLiteral("indicator%1").arg(names[i]));
+        m_indicators[i]->setFrameShape(QFrame::Panel);
+        m_indicators[i]->setFrameShadow(QFrame::Sunken);
+        m_indicators[i]->setEnabled(false); // lit while the lock is on, where the platform tells
+        m_wndStatusBar->addPermanentWidget(m_indicators[i]);
+    }
+}
+
+void CMainFrame::CreateStatusControls()
+{
+    if (!g_bStatusCtrlsPending && m_wndProgress)
+        return;
+    m_wndProgress = new QProgressBar;
+    m_wndProgress->setObjectName("pasteProgress");
+    m_wndProgress->setAccessibleName("Paste progress");
+    m_wndProgress->setRange(0, 1000);
+    m_wndProgress->setValue(0);
+    m_wndProgress->setTextVisible(false);
+    m_wndProgress->setFixedWidth(300);
+    m_wndPercent = new QLabel(" ");
+    m_wndPercent->setObjectName("pastePercent");
+    m_wndPercent->setFixedWidth(50);
+    m_wndStatusBar->insertWidget(1, m_wndProgress);
+    m_wndStatusBar->insertWidget(2, m_wndPercent);
+    g_bStatusCtrlsPending = 0;
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (!m_bPanesCreated)
+        return;
+    CreateStatusControls();
+    // Every size change restores the 5/7 split of the window's outer height.
+    m_wndSplitter->SetRowInfo(0, FiveSevenths(frameGeometry().height()), 10);
+    m_wndSplitter->RecalcLayout();
+}
+
+void CMainFrame::OnPrompt()
+{
+    const int outer = frameGeometry().height();
+    if (m_bConsoleHidden == 0) {
+        m_wndSplitter->SetRowInfo(0, outer, 0);
+        m_wndCommandBar->SetConsoleHiddenIcon(true);
+    } else {
+        m_wndSplitter->SetRowInfo(0, FiveSevenths(outer), 0);
+        m_wndCommandBar->SetConsoleHiddenIcon(false);
+        Console()->setFocus();
+    }
+    m_wndSplitter->RecalcLayout();
+    m_bConsoleHidden = !m_bConsoleHidden;
+}
+
+bool CMainFrame::ChooseFont(QFont& font, const QString& title)
+{
+    if (m_chooseFont)
+        return m_chooseFont(font, title);
+    QFontDialog dialog(font, this);
+    dialog.setWindowTitle(title);
+    dialog.setOption(QFontDialog::DontUseNativeDialog);
+    // No effects section: the panes take the face, style and size only.
+    for (QGroupBox* box : dialog.findChildren<QGroupBox*>())
+        box->hide();
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    font = dialog.selectedFont();
+    return true;
+}
+
+void CMainFrame::OnFonts()
+{
+    QFont font = m_lfTerminal;
+    if (!ChooseFont(font, "Terminal Font"))
+        return;
+    m_lfTerminal = font;
+    Terminal()->setFont(font);
+}
+
+void CMainFrame::OnSetVorlaFont()
+{
+    QFont font = m_lfConsole;
+    if (!ChooseFont(font, "Console Font"))
+        return;
+    m_lfConsole = font;
+    Console()->setFont(font);
+}
+
+QWidget* CMainFrame::ActivePane() const
+{
+    // Commands act on the pane that has, or last had, the keyboard focus.
+    return g_bConsoleFocus ? static_cast<QWidget*>(Console()) : static_cast<QWidget*>(Terminal());
+}
+
+bool CMainFrame::IsCommandEnabled(int id) const
+{
+    const auto* pane = static_cast<const QPlainTextEdit*>(ActivePane());
+    const bool terminalActive = pane == Terminal();
+    const bool hasText = !pane->document()->isEmpty();
+    switch (id) {
+    case ID_FILE_OPEN:
+    case ID_FILE_SAVE:
+        return false;
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_PREVIEW:
+        return terminalActive;
+    case ID_EDIT_SELECT_ALL:
+    case ID_EDIT_FIND:
+        return hasText;
+    case ID_EDIT_REPEAT:
+        return hasText && !m_lastFind.isEmpty();
+    case ID_EDIT_PASTE:
+        return !terminalActive || !QApplication::clipboard()->text().isEmpty();
+    case ID_NOTHING:
+        return false;
+    default:
+        return true;
+    }
+}
+
+int CMainFrame::AcceleratorFor(const QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    const int key = event->key();
+    if (mods == Qt::ControlModifier) {
+        switch (key) {
+        case Qt::Key_A: return ID_EDIT_SELECT_ALL;
+        case Qt::Key_C: return ID_EDIT_COPY;
+        case Qt::Key_F: return ID_EDIT_FIND;
+        case Qt::Key_K: return ID_FILE_NEW;
+        case Qt::Key_O: return ID_FILE_OPEN;
+        case Qt::Key_P: return ID_FILE_PRINT;
+        case Qt::Key_S: return ID_FILE_SAVE;
+        case Qt::Key_V: return ID_EDIT_PASTE;
+        case Qt::Key_Insert: return ID_EDIT_COPY;
+        default: return 0;
+        }
+    }
+    if (mods == Qt::ShiftModifier) {
+        if (key == Qt::Key_F6)
+            return ID_PREV_PANE;
+        if (key == Qt::Key_Insert)
+            return ID_EDIT_PASTE;
+        return 0;
+    }
+    if (mods == Qt::NoModifier) {
+        switch (key) {
+        case Qt::Key_Escape: return ID_NOTHING;
+        case Qt::Key_F3: return ID_EDIT_REPEAT;
+        case Qt::Key_F6: return ID_NEXT_PANE;
+        default: return 0;
+        }
+    }
+    return 0;
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget->window() != this)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool isPane = widget == Terminal() || widget == Console();
+    // A key that a child ignored travels on to its parents: handle it once.
+    if (!isPane && widget != QApplication::focusWidget())
+        return false;
+
+    // 1. The focused pane's own key rules.
+    if (widget == Terminal())
+        Terminal()->PreTranslateKey(key);
+    else if (widget == Console() && Console()->PreTranslateKey(key))
+        return true;
+
+    const bool ctrl = key->modifiers() & Qt::ControlModifier;
+    // 2. Ctrl+Tab (with or without Shift) moves the focus between the panes.
+    if (ctrl && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+        if (g_bConsoleFocus == 0) {
+            Console()->setFocus(Qt::OtherFocusReason);
+            g_bConsoleFocus = 1;
+        } else {
+            Terminal()->setFocus(Qt::OtherFocusReason);
+            g_bConsoleFocus = 0;
+        }
+        return true;
+    }
+    // Ctrl+Break stops the running evaluation, whichever pane has the focus.
+    if (ctrl && (key->key() == Qt::Key_Pause || key->key() == Qt::Key_Cancel)) {
+        m_tclHost.CancelEvaluation();
+        return true;
+    }
+    // 3. The accelerator table: a bound key is a command, never a character.
+    if (const int id = AcceleratorFor(key)) {
+        if (IsCommandEnabled(id))
+            OnCommand(id);
+        return true;
+    }
+    // The lock indicators follow the lock keys as they are pressed.
+    const int locks[] = {Qt::Key_CapsLock, Qt::Key_NumLock, Qt::Key_ScrollLock};
+    for (int i = 0; i < 3; ++i)
+        if (key->key() == locks[i])
+            m_indicators[i]->setEnabled(!m_indicators[i]->isEnabled());
+    return false;
+}
+
+void CMainFrame::OnCommand(int id)
+{
+    auto* pane = static_cast<QPlainTextEdit*>(ActivePane());
+    switch (id) {
+    case ID_CONNECT: OnConnect(); break;
+    case ID_DISCONNECT: OnDisconnect(); break;
+    case ID_SETTINGS: OnSettings(); break;
+    case ID_RUN_SCRIPT: OnRunScript(); break;
+    case ID_PROMPT: OnPrompt(); break;
+    case ID_FONTS: OnFonts(); break;
+    case ID_SET_VORLA_FONT: OnSetVorlaFont(); break;
+    case ID_APP_ABOUT:
+    case ID_ABOUT_BUTTON: {
+        CAboutBox about(this);
+        about.exec();
+        break;
+    }
+    case ID_APP_EXIT: close(); break;
+    case ID_FILE_NEW: Terminal()->ClearText(); break;
+    case ID_EDIT_COPY: pane->copy(); break;
+    case ID_EDIT_SELECT_ALL: pane->selectAll(); break;
+    case ID_EDIT_PASTE:
+        if (pane == Terminal())
+            Terminal()->OnEditPaste();
+        else
+            Console()->OnEditPaste();
+        break;
+    case ID_NEXT_PANE:
+    case ID_PREV_PANE:
+        if (pane == Terminal())
+            Console()->setFocus(Qt::OtherFocusReason);
+        else
+            Terminal()->setFocus(Qt::OtherFocusReason);
+        break;
+    case ID_VIEW_STATUS_BAR: m_wndStatusBar->setVisible(!m_wndStatusBar->isVisible()); break;
+    default: break;
+    }
+}
+
+void CMainFrame::OnRunScript()
+{
+    QString path;
+    if (m_chooseScript)
+        path = m_chooseScript();
+    else
+        path = QFileDialog::getOpenFileName(this, "Open", QString(), "TCL Script (*.tcl)");
+    if (path.isEmpty())
+        return;
+    Console()->PrintToConsole("\n", kConsoleOutput);
+    const std::string command = BuildSourceCommand(path.toUtf8().toStdString());
+    m_tclHost.AttachConsole();
+    m_tclHost.SubmitCommandText(command);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    // The interpreter goes first (any running script is stopped), then the
+    // settings file is written; the terminal text is never offered for saving.
+    m_bridge.Shutdown();
+    Terminal()->AbortDelivery();
+    Terminal()->StopPaste();
+    Console()->StopPaste();
+    m_tclHost.DeleteInterpreter();
+    m_settings.WriteSettingsFile();
+    event->accept();
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}

@@ -1,10 +1,110 @@
 #pragma once
 
+#include <QFont>
 #include <QMainWindow>
 
-// The one main window: menu, command bar, the two panes and the status bar.
-class CMainFrame : public QMainWindow {
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "app/GuiPrompt.h"
+#include "app/SettingsFile.h"
+#include "app/UiBridge.h"
+#include "console/TclHost.h"
+#include "serial/PortMap.h"
+#include "serial/PortSettings.h"
+#include "serial/SerialPort.h"
+
+class CAboutBox;
+class CCommandBar;
+class CThinSplitterWnd;
+class CVORLAView;
+class CPortSettingsDlg;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QStatusBar;
+class mytclview;
+
+// The one main window: menu and accelerators, command bar, the terminal and
+// console panes in a two-row splitter, and the status bar. It owns the
+// objects that live as long as the window: the serial engine, the Tcl host,
+// the Port Settings dialog, and the bridge that workers use to reach the UI.
+class CMainFrame : public QMainWindow, public ITclHostOwner {
     Q_OBJECT
 public:
-    explicit CMainFrame(QWidget* parent = nullptr);
+    explicit CMainFrame(const CPortMap& ports, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // ITclHostOwner
+    IConsole* ConsolePane() override;
+    int OpenPort() const override { return m_openPort.load(); }
+    CSerialPort& SerialPort() override { return m_serial; }
+    IUserPrompt& Prompt() override { return m_prompt; }
+
+    mytclview* Console() const;
+    CVORLAView* Terminal() const;
+    CThinSplitterWnd* Splitter() const { return m_wndSplitter; }
+    CGuiPrompt& GuiPrompt() { return m_prompt; }
+    CUiBridge& Bridge() { return m_bridge; }
+    CTclHost& TclHost() { return m_tclHost; }
+    CPortSettings& PortSettings();
+    QMenu* MenuAt(int index) const;
+
+    void OnCommand(int id);
+    bool IsCommandEnabled(int id) const;
+    // Maps a key to the accelerator table's command, or 0.
+    static int AcceleratorFor(const QKeyEvent* event);
+
+    void OnPrompt();
+    void OnFonts();
+    void OnSetVorlaFont();
+    void OnConnect();
+    void OnDisconnect();
+    void OnSettings();
+    void OnRunScript();
+    void CreateStatusControls();
+    // Ends workers and joins them; the first step of every way out.
+    void StopWorkers();
+
+    // Members in the order of their lifetimes.
+    QFont m_lfConsole;
+    QFont m_lfTerminal;
+    QLabel* m_wndPercent = nullptr;
+    QProgressBar* m_wndProgress = nullptr;
+    int m_bConsoleHidden = 0;
+    int m_bPanesCreated = 0;
+    std::atomic<int> m_openPort{0}; // written on the UI thread, read by senders on any thread
+    CCommandBar* m_wndCommandBar = nullptr;
+
+    // Test hooks: replace the modal font and script dialogs.
+    std::function<bool(QFont& font, const QString& title)> m_chooseFont;
+    std::function<QString()> m_chooseScript;
+    std::function<int(CPortSettingsDlg&)> m_runSettingsDialog;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateMenus();
+    void CreateStatusBar();
+    bool ChooseFont(QFont& font, const QString& title);
+    QWidget* ActivePane() const;
+    void LineLost();
+
+    CUiBridge m_bridge;
+    CGuiPrompt m_prompt;
+    CSettingsFile m_settings;
+    const CPortMap& m_ports;
+    CSerialPort m_serial;
+    CTclHost m_tclHost;
+    CThinSplitterWnd* m_wndSplitter = nullptr;
+    std::unique_ptr<CPortSettingsDlg> m_dlgPortSettings;
+    QStatusBar* m_wndStatusBar = nullptr;
+    QLabel* m_wndReady = nullptr;
+    QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
+    QString m_lastFind;
+    bool m_workersStopped = false;
 };

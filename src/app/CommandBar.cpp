@@ -1,0 +1,177 @@
+#include "app/CommandBar.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QToolButton>
+#include <QValidator>
+
+#include "app/CommandIds.h"
+#include "terminal/TerminalOptions.h"
+#include "widgets/Icons.h"
+
+namespace {
+
+// Makes every letter typed or set into the converter field upper case.
+class CUpperCaseValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        input = input.toUpper();
+        return Acceptable;
+    }
+};
+
+constexpr int kBarWidthDlu = 666;
+constexpr int kBarHeightDlu = 40;
+
+} // namespace
+
+CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
+{
+    setObjectName("commandBar");
+    // Dialog units follow the font: a horizontal unit is a quarter of the
+    // average character width, a vertical unit an eighth of the height.
+    const QFontMetrics metrics(font());
+    m_avgCharWidth = (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
+    m_charHeight = metrics.height();
+    setFixedHeight(kBarHeightDlu * m_charHeight / 8);
+    setMinimumWidth(kBarWidthDlu * m_avgCharWidth / 4);
+
+    // Template order, which is also the Tab order.
+    m_btnConnect = MakeLargeButton(ID_CONNECT, "Connect", MakeIcon(VorlaIcon::Connect, 32));
+    Place(m_btnConnect, 64, 2, 43, 36);
+
+    m_cbPort = new QComboBox(this);
+    m_cbPort->setObjectName("portList");
+    m_cbPort->setAccessibleName("Port");
+    for (int n = 1; n <= 8; ++n)
+        m_cbPort->addItem(QStringLiteral("COM%1").arg(n));
+    m_cbPort->setCurrentIndex(0);
+    m_cbPort->setMaxVisibleItems(8);
+    Place(m_cbPort, 7, 13, 53, 12);
+
+    m_btnDisconnect = MakeLargeButton(ID_DISCONNECT, "DisConnect", MakeIcon(VorlaIcon::Disconnect, 32));
+    Place(m_btnDisconnect, 108, 2, 43, 36);
+    m_btnSettings = MakeLargeButton(ID_SETTINGS, "Settings", MakeIcon(VorlaIcon::Settings, 32));
+    Place(m_btnSettings, 152, 2, 43, 36);
+    m_btnRunScript = MakeLargeButton(ID_RUN_SCRIPT, "Run Script", MakeIcon(VorlaIcon::RunScript, 32));
+    Place(m_btnRunScript, 196, 2, 43, 36);
+    m_btnPrompt = MakeLargeButton(ID_PROMPT, "Prompt", MakeIcon(VorlaIcon::ConsoleShown, 32));
+    Place(m_btnPrompt, 284, 2, 43, 36);
+    m_btnFonts = MakeLargeButton(ID_FONTS, "Fonts", MakeIcon(VorlaIcon::Fonts, 32));
+    Place(m_btnFonts, 240, 2, 43, 36);
+
+    auto makeRadio = [this](const char* caption, int left, int width, Radix radix) {
+        auto* radio = new QRadioButton(caption, this);
+        radio->setObjectName(QStringLiteral("radio%1").arg(caption));
+        radio->setAccessibleName(caption);
+        radio->setFocusPolicy(Qt::ClickFocus); // Tab never lands on a radio button
+        Place(radio, left, 28, width, 10);
+        // Every click converts, also of the button already selected.
+        connect(radio, &QRadioButton::clicked, this, [this, radix] { OnConvert(radix); });
+        return radio;
+    };
+    m_rbHex = makeRadio("Hex", 450, 29, kRadixHex);
+    m_rbDec = makeRadio("Dec", 493, 29, kRadixDec);
+    m_rbOct = makeRadio("Oct", 536, 27, kRadixOct);
+    m_rbBin = makeRadio("Bin", 577, 26, kRadixBin);
+    auto* radios = new QButtonGroup(this);
+    for (QRadioButton* radio : {m_rbHex, m_rbDec, m_rbOct, m_rbBin})
+        radios->addButton(radio);
+    radios->setExclusive(true);
+
+    m_editConverter = new QLineEdit(this);
+    m_editConverter->setObjectName("converter");
+    m_editConverter->setAccessibleName("Data Converter");
+    m_editConverter->setAlignment(Qt::AlignRight);
+    m_editConverter->setValidator(new CUpperCaseValidator(m_editConverter));
+    Place(m_editConverter, 438, 12, 171, 14);
+
+    auto makeCheck = [this](const char* caption, int top, int width) {
+        auto* box = new QCheckBox(caption, this);
+        box->setObjectName(QStringLiteral("check%1").arg(QString(caption).remove(' ').remove('+')));
+        box->setAccessibleName(caption);
+        Place(box, 380, top, width, 10);
+        return box;
+    };
+    m_chkWrap = makeCheck("Wrap", 3, 33);
+    m_chkLocalEcho = makeCheck("Local Echo", 16, 52);
+    m_chkCrLf = makeCheck("CR+LF", 29, 38);
+    connect(m_chkWrap, &QCheckBox::clicked, this, [this] { OnWrap(); });
+    connect(m_chkLocalEcho, &QCheckBox::clicked, this, [this] { OnLocalEcho(); });
+    connect(m_chkCrLf, &QCheckBox::clicked, this, [this] { OnCrLf(); });
+
+    auto* label = new QLabel("Data Converter", this);
+    Place(label, 438, 1, 49, 8);
+
+    m_btnAbout = new QToolButton(this);
+    m_btnAbout->setObjectName("aboutButton");
+    m_btnAbout->setAccessibleName("About");
+    m_btnAbout->setToolTip("About");
+    m_btnAbout->setIcon(MakeIcon(VorlaIcon::About, 16));
+    m_btnAbout->setIconSize(QSize(16, 16));
+    m_btnAbout->setFocusPolicy(Qt::StrongFocus);
+    Place(m_btnAbout, 613, 12, 14, 14);
+    connect(m_btnAbout, &QToolButton::clicked, this, [this] { emit commandIssued(ID_ABOUT_BUTTON); });
+
+    QWidget* order[] = {m_btnConnect, m_cbPort, m_btnDisconnect, m_btnSettings, m_btnRunScript, m_btnPrompt,
+                        m_btnFonts, m_editConverter, m_chkWrap, m_chkLocalEcho, m_chkCrLf, m_btnAbout};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    // Start state.
+    m_rbDec->setChecked(true);
+    m_strConverter = "0";
+    m_editConverter->setText("0");
+    m_chkWrap->setChecked(true);
+}
+
+QToolButton* CCommandBar::MakeLargeButton(int id, const QString& caption, const QIcon& icon)
+{
+    auto* button = new QToolButton(this);
+    button->setObjectName(QString(caption).remove(' ').toLower() + "Button");
+    button->setText(caption);
+    button->setAccessibleName(caption);
+    button->setIcon(icon);
+    button->setIconSize(QSize(32, 32));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setFocusPolicy(Qt::StrongFocus);
+    connect(button, &QToolButton::clicked, this, [this, id] { emit commandIssued(id); });
+    return button;
+}
+
+void CCommandBar::Place(QWidget* widget, int left, int top, int width, int height)
+{
+    const int x = left * m_avgCharWidth / 4;
+    const int y = top * m_charHeight / 8;
+    const int w = width * m_avgCharWidth / 4;
+    int h = height * m_charHeight / 8;
+    widget->setGeometry(x, y, w, h);
+}
+
+void CCommandBar::SetConsoleHiddenIcon(bool hidden)
+{
+    m_btnPrompt->setIcon(MakeIcon(hidden ? VorlaIcon::ConsoleHidden : VorlaIcon::ConsoleShown, 32));
+}
+
+void CCommandBar::OnWrap()
+{
+    if (m_setWrap)
+        m_setWrap(m_chkWrap->isChecked());
+}
+
+void CCommandBar::OnLocalEcho() { GetTerminalOptions().localEcho = m_chkLocalEcho->isChecked(); }
+
+void CCommandBar::OnCrLf() { GetTerminalOptions().sendCrLf = m_chkCrLf->isChecked(); }
+
+void CCommandBar::OnConvert(Radix newBase)
+{
+    m_strConverter = m_editConverter->text().toUtf8().toStdString();
+    m_strConverter = m_converter.Convert(m_strConverter, newBase);
+    m_editConverter->setText(QString::fromStdString(m_strConverter).toUpper());
+}

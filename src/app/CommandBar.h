@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+#include "app/Converter.h"
+
+class QAbstractButton;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+class QToolButton;
+
+// The strip of controls under the menu: port list, Connect, DisConnect,
+// Settings, Run Script, Fonts, Prompt, the Wrap / Local Echo / CR+LF switches
+// and the number converter. It handles its switches and the converter itself
+// and hands every other command to the main window.
+class CCommandBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit CCommandBar(QWidget* parent = nullptr);
+
+    QComboBox* m_cbPort;
+    QToolButton* m_btnConnect;
+    QToolButton* m_btnDisconnect;
+    QToolButton* m_btnPrompt;
+    QToolButton* m_btnSettings;
+    QToolButton* m_btnRunScript;
+    QToolButton* m_btnFonts;
+    std::string m_strConverter = "0";
+    QLineEdit* m_editConverter;
+    QRadioButton* m_rbHex;
+    QRadioButton* m_rbDec;
+    QRadioButton* m_rbOct;
+    QRadioButton* m_rbBin;
+    QCheckBox* m_chkWrap;
+    QCheckBox* m_chkLocalEcho;
+    QCheckBox* m_chkCrLf;
+    QToolButton* m_btnAbout;
+
+    // The Prompt button's icon: console shown or hidden.
+    void SetConsoleHiddenIcon(bool hidden);
+    const CConverter& Converter() const { return m_converter; }
+
+    // The terminal pane's word wrap, wired by the main window.
+    std::function<void(bool)> m_setWrap;
+
+signals:
+    // A command for the main window (Connect, DisConnect, Settings, Run Script, Prompt, Fonts, About).
+    void commandIssued(int id);
+
+private:
+    void OnWrap();
+    void OnLocalEcho();
+    void OnCrLf();
+    void OnConvert(Radix newBase);
+    void Place(QWidget* widget, int left, int top, int width, int height);
+    QToolButton* MakeLargeButton(int id, const QString& caption, const QIcon& icon);
+
+    CConverter m_converter;
+    int m_unitX = 2; // pixels per horizontal dialog unit, times 4 (kept exact below)
+    int m_unitY = 2;
+    int m_avgCharWidth = 6;
+    int m_charHeight = 13;
+};

@@ -1,0 +1,283 @@
+#include "console/ConsoleView.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QTextBlock>
+
+#include "app/Globals.h"
+#include "app/IUserPrompt.h"
+#include "app/UiBridge.h"
+
+namespace {
+
+constexpr int kProtected = 8; // "VORLA > ": the first 8 characters of a line are not editable
+const char* const kPromptWithoutBlank = "VORLA >";
+
+QColor KindColour(int kind)
+{
+    switch (kind) {
+    case kConsoleNotice:
+        return QColor(0, 0, 255);
+    case kConsoleError:
+        return QColor(255, 0, 0);
+    default:
+        return QColor(0, 0, 0);
+    }
+}
+
+QString SelectionText(const QTextCursor& cursor)
+{
+    QString text = cursor.selectedText();
+    text.replace(QChar::ParagraphSeparator, QChar('\n'));
+    text.replace(QChar::LineSeparator, QChar('\n'));
+    return text;
+}
+
+} // namespace
+
+mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
+    : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt)
+{
+    setObjectName("console");
+    setAccessibleName("Console");
+    setUndoRedoEnabled(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    setFont(font);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Text, Qt::black);
+    setPalette(pal);
+}
+
+mytclview::~mytclview() { StopPaste(); }
+
+void mytclview::PrintToConsole(const std::string& text, int kind)
+{
+    const QString qtext = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+    m_bridge.Call([&] { PrintOnUiThread(qtext, kind); });
+}
+
+void mytclview::PrintOnUiThread(const QString& text, int kind)
+{
+    QString toPrint = text;
+    const bool blankOwed = text == QLatin1String(kConsolePrompt);
+    if (blankOwed)
+        toPrint = QString::fromLatin1(kPromptWithoutBlank);
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(KindColour(kind));
+    cursor.insertText(toPrint, format);
+    setTextCursor(cursor);
+    setFocus();
+    QTextCharFormat black;
+    black.setForeground(QColor(0, 0, 0));
+    setCurrentCharFormat(black);
+    ensureCursorVisible();
+    if (blankOwed)
+        PrintOnUiThread(QStringLiteral(" "), kConsoleOutput);
+}
+
+void mytclview::ClearAll()
+{
+    m_bridge.Call([this] { clear(); });
+}
+
+int mytclview::HistoryCount() const { return m_history.GetCount(); }
+
+std::string mytclview::HistoryAt(int index) const { return m_history.GetAt(index); }
+
+void mytclview::MoveCaretToEnd()
+{
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+}
+
+bool mytclview::PreTranslateKey(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool ctrl = mods & Qt::ControlModifier;
+    if (key == Qt::Key_Control || (ctrl && (key == Qt::Key_C || key == Qt::Key_V)))
+        return false;
+
+    QTextCursor cursor = textCursor();
+    int a = cursor.selectionStart();
+    int b = cursor.selectionEnd();
+    int lineStart = cursor.block().position();
+    auto offset = [&](int pos) { return pos - lineStart; };
+
+    if (key == Qt::Key_Backspace && !(mods & Qt::AltModifier) && offset(a) <= kProtected)
+        return true;
+    if (key == Qt::Key_Left && offset(a) <= kProtected)
+        return true;
+
+    if (a != b) {
+        if (cursor.block() != document()->findBlock(b)) {
+            MoveCaretToEnd();
+        } else if (offset(a) < kProtected && offset(b) > kProtected) {
+            cursor.setPosition(lineStart + kProtected);
+            cursor.setPosition(b, QTextCursor::KeepAnchor);
+            setTextCursor(cursor);
+        }
+    } else if (offset(a) < kProtected) {
+        MoveCaretToEnd();
+    } else if (key == Qt::Key_Home) {
+        if (mods & Qt::ShiftModifier) {
+            cursor.setPosition(b);
+            cursor.setPosition(lineStart + kProtected, QTextCursor::KeepAnchor);
+        } else {
+            cursor.setPosition(lineStart + kProtected);
+        }
+        setTextCursor(cursor);
+        return true;
+    }
+
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+        cursor = textCursor();
+        a = cursor.selectionStart();
+        b = cursor.selectionEnd();
+        if (document()->findBlock(a) != document()->lastBlock()) {
+            MoveCaretToEnd();
+            return true;
+        }
+        const std::string recalled = key == Qt::Key_Up ? m_history.Older() : m_history.Newer();
+        lineStart = cursor.block().position();
+        cursor.setPosition(lineStart + kProtected);
+        cursor.setPosition(b, QTextCursor::KeepAnchor);
+        cursor.insertText(QString::fromUtf8(recalled.c_str()));
+        setTextCursor(cursor);
+        return true;
+    }
+    return false;
+}
+
+void mytclview::keyPressEvent(QKeyEvent* event)
+{
+    const QString text = event->text();
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || text == QLatin1String("\r");
+    if (!enter && (text.isEmpty() || (event->modifiers() & Qt::ControlModifier) || !text.at(0).isPrint())) {
+        // Not a typed character: Backspace and Tab are characters too.
+        if (event->key() != Qt::Key_Backspace && event->key() != Qt::Key_Tab) {
+            QPlainTextEdit::keyPressEvent(event);
+            return;
+        }
+    }
+    // Caret guard: typing happens on the last line, never elsewhere.
+    const QTextBlock last = document()->lastBlock();
+    const int s = last.position();
+    const int e = s + last.length() - 1;
+    const QTextCursor cursor = textCursor();
+    const bool inside = cursor.selectionStart() >= s && cursor.selectionEnd() <= e;
+    if (!inside || enter)
+        MoveCaretToEnd();
+    if (enter) {
+        OnEnter();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
+}
+
+void mytclview::OnEnter()
+{
+    const QString lastLine = document()->lastBlock().text();
+    std::string entered = lastLine.toUtf8().toStdString() + "\n";
+    MoveCaretToEnd();
+    textCursor().insertText(QStringLiteral("\n"));
+    ensureCursorVisible();
+    if (m_attachConsole)
+        m_attachConsole();
+    for (size_t pos; (pos = entered.find(kPromptWithoutBlank)) != std::string::npos;)
+        entered.erase(pos, 7);
+    if (m_submit)
+        m_submit(entered);
+
+    m_history.AddEnteredLine(entered);
+}
+
+void mytclview::OnEditPaste()
+{
+    if (m_attachConsole)
+        m_attachConsole();
+    if (m_pasteBusy) {
+        m_prompt.ShowMessage("Last paste operation not yet finished");
+        return;
+    }
+    StartPaste(QApplication::clipboard()->text());
+}
+
+void mytclview::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        const QString selection = SelectionText(textCursor());
+        if (selection.isEmpty()) {
+            OnEditPaste();
+        } else {
+            if (m_attachConsole)
+                m_attachConsole();
+            if (m_pasteBusy) {
+                m_prompt.ShowMessage("Last paste operation not yet finished");
+            } else {
+                MoveCaretToEnd();
+                StartPaste(selection);
+            }
+        }
+    }
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
+void mytclview::focusInEvent(QFocusEvent* event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    g_bConsoleFocus = 1;
+}
+
+void mytclview::StartPaste(const QString& text)
+{
+    if (m_pasteThread.joinable())
+        m_pasteThread.join(); // the previous paste has finished: busy is clear
+    m_pasteStop.Reset();
+    m_pasteBusy = true;
+    m_pasteThread = std::thread(&mytclview::PasteThread, this, text.toUtf8().toStdString());
+}
+
+void mytclview::PasteThread(std::string text)
+{
+    std::string line;
+    for (char ch : text) {
+        line += ch;
+        if (ch != '\n')
+            continue;
+        if (!PrintFromPaste(line))
+            break;
+        if (m_submit)
+            m_submit(line);
+        line.clear();
+        if (!m_pasteStop.WaitFor(100))
+            break;
+    }
+    if (!line.empty())
+        PrintFromPaste(line); // left on the input line, not submitted
+    m_pasteBusy = false;
+}
+
+bool mytclview::PrintFromPaste(const std::string& line)
+{
+    const QString qline = QString::fromUtf8(line.data(), static_cast<int>(line.size()));
+    // Abandoned when the paste is stopped, so stopping never waits on the UI thread.
+    return m_bridge.Call([&] { PrintOnUiThread(qline, kConsoleOutput); }, &m_pasteStop);
+}
+
+void mytclview::StopPaste()
+{
+    m_pasteStop.Cancel();
+    if (m_pasteThread.joinable())
+        m_pasteThread.join();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "app/CancelSignal.h"
+#include "console/CommandHistory.h"
+#include "console/IConsole.h"
+
+class CUiBridge;
+class IUserPrompt;
+
+// The Tcl console pane: shows the prompt, guards it from editing, keeps the
+// history of entered lines, hands entered and pasted lines to the interpreter
+// host, and prints coloured output for every subsystem (PrintToConsole).
+class mytclview : public QPlainTextEdit, public IConsole {
+    Q_OBJECT
+public:
+    mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent = nullptr);
+    ~mytclview() override;
+
+    // IConsole. PrintToConsole runs on the UI thread; a worker waits for it.
+    void PrintToConsole(const std::string& text, int kind) override;
+    void ClearAll() override;
+    int HistoryCount() const override;
+    std::string HistoryAt(int index) const override;
+
+    CCommandHistory& History() { return m_history; }
+
+    // The key rules, run before the main window's accelerators. Returns true
+    // when the key is swallowed.
+    bool PreTranslateKey(QKeyEvent* event);
+    // Edit Paste: enters the clipboard's text line by line.
+    void OnEditPaste();
+    bool IsPasteBusy() const { return m_pasteBusy.load(); }
+    // Ends a running paste at once and joins its thread (shut-down).
+    void StopPaste();
+
+    // Wired by the main window: AttachConsole() and SubmitCommandText() of the
+    // interpreter host. SubmitCommandText must be callable from any thread.
+    std::function<void()> m_attachConsole;
+    std::function<void(const std::string&)> m_submit;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void PrintOnUiThread(const QString& text, int kind);
+    void OnEnter();
+    void MoveCaretToEnd();
+    void StartPaste(const QString& text);
+    void PasteThread(std::string text);
+    bool PrintFromPaste(const std::string& line);
+
+    CUiBridge& m_bridge;
+    IUserPrompt& m_prompt;
+    CCommandHistory m_history;      // written on the UI thread, read by the Tcl thread (locks inside)
+    std::thread m_pasteThread;      // started and joined on the UI thread
+    std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
+    CCancelSignal m_pasteStop;      // ends the paste's waits at shut-down
+};

@@ -1,0 +1,63 @@
+// The main window's Connect, DisConnect and Settings commands.
+
+#include <QComboBox>
+#include <QStatusBar>
+
+#include "app/CommandBar.h"
+#include "app/MainFrame.h"
+#include "console/ConsoleView.h"
+#include "serial/PortSettingsDlg.h"
+
+namespace {
+
+void Report(mytclview* console, const std::string& line, int kind)
+{
+    console->PrintToConsole(line, kind);
+    console->PrintToConsole(kConsolePrompt, kConsoleNotice);
+}
+
+} // namespace
+
+void CMainFrame::OnConnect()
+{
+    const int n = m_wndCommandBar->m_cbPort->currentIndex() + 1;
+    const std::string name = "COM" + std::to_string(n);
+    if (m_openPort != 0) {
+        Report(Console(), "COM" + std::to_string(m_openPort.load()) + " is already open \n", kConsoleError);
+        return;
+    }
+    if (!m_serial.Open(name)) {
+        Report(Console(), "Unable to open port " + name + "\n", kConsoleError);
+        // The console line stays as it is; the reason goes to the status bar.
+        statusBar()->showMessage(QString::fromStdString(m_serial.LastOpenError()));
+        return;
+    }
+    statusBar()->clearMessage();
+    Report(Console(), name + " opened successfully \n", kConsoleNotice);
+    m_wndCommandBar->m_cbPort->setEnabled(false);
+    m_openPort = n;
+    m_serial.ReadState();
+    m_serial.Configure();
+    PortSettings().m_dcb = m_serial.m_dcb;
+    PortSettings().m_port = m_openPort;
+    m_serial.StartThreads();
+}
+
+void CMainFrame::OnDisconnect()
+{
+    if (m_openPort == 0) {
+        Report(Console(), "No opened port to disconnect  \n", kConsoleError);
+        return;
+    }
+    m_serial.Close();
+    Report(Console(), "COM" + std::to_string(m_openPort.load()) + " Closed \n", kConsoleNotice);
+    m_openPort = 0;
+    m_wndCommandBar->m_cbPort->setEnabled(true);
+}
+
+void CMainFrame::LineLost()
+{
+    // The device went away: the engine has said so once; close as DisConnect does.
+    if (m_openPort != 0)
+        OnDisconnect();
+}

@@ -1,0 +1,262 @@
+#include "terminal/TerminalView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QTextBlock>
+
+#include "app/Globals.h"
+#include "app/IUserPrompt.h"
+#include "terminal/TerminalOptions.h"
+
+namespace {
+
+// The reader waits while this much received text is not yet shown: memory
+// stays bounded and nothing is dropped when the UI falls behind.
+constexpr size_t kMaxPending = 1 << 20;
+
+QString SelectionText(const QTextCursor& cursor)
+{
+    QString text = cursor.selectedText();
+    text.replace(QChar::ParagraphSeparator, QChar('\n'));
+    text.replace(QChar::LineSeparator, QChar('\n'));
+    return text;
+}
+
+} // namespace
+
+CVORLAView::CVORLAView(IUserPrompt& prompt, QWidget* parent) : QPlainTextEdit(parent), m_prompt(prompt)
+{
+    setObjectName("terminal");
+    setAccessibleName("Terminal");
+    setUndoRedoEnabled(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+}
+
+CVORLAView::~CVORLAView()
+{
+    AbortDelivery();
+    StopPaste();
+}
+
+void CVORLAView::AppendReceivedText(const char* chunk)
+{
+    std::unique_lock<std::mutex> lock(m_rxMutex);
+    if (m_rxAborted)
+        return;
+    if (chunk[0] != '\b') // a chunk that begins with Backspace is not shown
+        m_rxText.Append(chunk, m_rxPending);
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
+    }
+    m_rxCv.wait(lock, [this] { return m_rxPending.size() < kMaxPending || m_rxAborted; });
+}
+
+void CVORLAView::AbortDelivery()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_rxMutex);
+        m_rxAborted = true;
+    }
+    m_rxCv.notify_all();
+}
+
+void CVORLAView::ResumeDelivery()
+{
+    std::lock_guard<std::mutex> lock(m_rxMutex);
+    m_rxAborted = false;
+    m_rxText.Reset();
+}
+
+void CVORLAView::FlushReceived()
+{
+    std::string batch;
+    {
+        std::lock_guard<std::mutex> lock(m_rxMutex);
+        batch.swap(m_rxPending);
+        m_flushQueued = false;
+    }
+    m_rxCv.notify_all();
+
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    const int room = kCapacity - (document()->characterCount() - 1);
+    if (static_cast<int>(batch.size()) > room)
+        batch.resize(room > 0 ? room : 0); // beyond the capacity nothing more is shown
+    if (!batch.empty())
+        cursor.insertText(QString::fromLatin1(batch.data(), static_cast<int>(batch.size())), QTextCharFormat());
+    setTextCursor(cursor); // caret to the end, any selection cleared
+}
+
+void CVORLAView::ClearText()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_rxMutex);
+        m_rxText.Reset();
+    }
+    clear();
+}
+
+void CVORLAView::MoveCaretToEnd()
+{
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+}
+
+bool CVORLAView::PreTranslateKey(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (key == Qt::Key_Control)
+        return false;
+    // Copy and paste keep the selection: Ctrl+C, Ctrl+V, Ctrl+Insert, Shift+Insert.
+    if ((mods & Qt::ControlModifier) && (key == Qt::Key_C || key == Qt::Key_V || key == Qt::Key_Insert))
+        return false;
+    if ((mods & Qt::ShiftModifier) && key == Qt::Key_Insert)
+        return false;
+    MoveCaretToEnd();
+    return false;
+}
+
+void CVORLAView::keyPressEvent(QKeyEvent* event) { OnChar(event); }
+
+void CVORLAView::OnChar(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    std::string bytes;
+    if ((mods & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z) {
+        bytes = std::string(1, static_cast<char>(key - Qt::Key_A + 1)); // Ctrl+letter: its control character
+    } else if ((mods & Qt::ControlModifier) && key >= Qt::Key_BracketLeft && key <= Qt::Key_Underscore) {
+        bytes = std::string(1, static_cast<char>(key - Qt::Key_At)); // Ctrl+[ \ ] ^ _
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        bytes = "\r";
+    } else if (key == Qt::Key_Backspace) {
+        bytes = "\b";
+    } else if (key == Qt::Key_Tab) {
+        bytes = "\t";
+    } else if (key == Qt::Key_Escape) {
+        bytes = "\x1b";
+    } else if (!event->text().isEmpty() && !(mods & Qt::ControlModifier)) {
+        bytes = event->text().toUtf8().toStdString();
+    }
+    if (bytes.empty() || (mods & Qt::AltModifier)) {
+        // Navigation keys and Alt combinations never reach the port.
+        if (!(mods & Qt::AltModifier))
+            QPlainTextEdit::keyPressEvent(event);
+        return;
+    }
+    if (!m_openPort || m_openPort() == 0)
+        return;
+
+    const TerminalOptions& options = GetTerminalOptions();
+    std::string out = bytes;
+    if (bytes == "\r")
+        out = options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
+    for (unsigned char b : out)
+        if (m_sendByte)
+            m_sendByte(b, nullptr);
+
+    if (!options.localEcho)
+        return;
+    QTextCursor cursor = textCursor();
+    if (bytes == "\r")
+        cursor.insertText(QStringLiteral("\n"));
+    else if (bytes == "\b")
+        cursor.deletePreviousChar();
+    else
+        cursor.insertText(QString::fromUtf8(bytes.c_str()));
+    setTextCursor(cursor);
+}
+
+void CVORLAView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        const QString selection = SelectionText(textCursor());
+        if (m_pasteBusy) {
+            m_prompt.ShowMessage("Last paste operation not yet finished");
+        } else if (!selection.isEmpty()) {
+            MoveCaretToEnd();
+            StartPaste(selection.toUtf8().toStdString());
+        } else {
+            StartPaste(QApplication::clipboard()->text().toUtf8().toStdString());
+        }
+    }
+    QPlainTextEdit::mouseReleaseEvent(event);
+}
+
+void CVORLAView::focusInEvent(QFocusEvent* event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    g_bConsoleFocus = 0;
+}
+
+void CVORLAView::SetWrap(bool wrap) { setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap); }
+
+void CVORLAView::OnInitialUpdate()
+{
+    if (m_register)
+        m_register(this);
+}
+
+void CVORLAView::OnEditPaste()
+{
+    if (!m_openPort || m_openPort() == 0)
+        return;
+    if (m_pasteBusy) {
+        m_prompt.ShowMessage("Last paste operation not yet finished");
+        return;
+    }
+    const std::string text = QApplication::clipboard()->text().toUtf8().toStdString();
+    if (m_beforePaste)
+        m_beforePaste();
+    StartPaste(text);
+}
+
+void CVORLAView::StartPaste(const std::string& text)
+{
+    if (m_pasteThread.joinable())
+        m_pasteThread.join(); // the previous paste has ended: busy is clear
+    m_pasteStop.Reset();
+    m_pasteBusy = true;
+    m_pasteThread = std::thread(&CVORLAView::PasteThread, this, text);
+}
+
+void CVORLAView::PasteThread(std::string text)
+{
+    auto progress = [this](int pos, const QString& label) {
+        if (!m_showProgress)
+            return;
+        QMetaObject::invokeMethod(this, [this, pos, label] { m_showProgress(pos, label); }, Qt::QueuedConnection);
+    };
+    if (!m_openPort || m_openPort() == 0) {
+        m_pasteBusy = false;
+        return;
+    }
+    const size_t n = text.size();
+    for (size_t i = 0; i < n; ++i) {
+        // A closed port ends the paste: the rest would only wait out its time-outs.
+        if (m_openPort() == 0 || m_pasteStop.IsCancelled())
+            break;
+        if (m_sendByte)
+            m_sendByte(static_cast<unsigned char>(text[i]), &m_pasteStop);
+        const int pos = static_cast<int>((i * 1000) / n);
+        progress(pos, QString::asprintf(" %d%% ", pos / 10));
+    }
+    progress(1000, QStringLiteral(" "));
+    progress(0, QStringLiteral(" "));
+    m_pasteBusy = false;
+}
+
+void CVORLAView::StopPaste()
+{
+    m_pasteStop.Cancel();
+    if (m_pasteThread.joinable())
+        m_pasteThread.join();
+}

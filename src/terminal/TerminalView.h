@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QPlainTextEdit>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/CancelSignal.h"
+#include "serial/ITerminalSink.h"
+#include "terminal/TerminalText.h"
+
+class IUserPrompt;
+
+// The terminal pane: shows what the device sends, sends typed keys out of the
+// port, and sends pasted text on a worker thread with progress in the status
+// bar. Received chunks are collected from the reader thread and inserted in
+// batches on the UI thread, so a flooding device never costs a repaint per
+// chunk.
+class CVORLAView : public QPlainTextEdit, public ITerminalSink {
+    Q_OBJECT
+public:
+    static constexpr int kCapacity = 0xFFFFFF; // characters the pane holds at most
+
+    explicit CVORLAView(IUserPrompt& prompt, QWidget* parent = nullptr);
+    ~CVORLAView() override;
+
+    // ITerminalSink, called on the reader thread.
+    void AppendReceivedText(const char* chunk) override;
+    void AbortDelivery() override;
+    void ResumeDelivery() override;
+
+    // Shows what has arrived so far (UI thread).
+    void FlushReceived();
+    // The key rule, run before the main window's accelerators.
+    bool PreTranslateKey(QKeyEvent* event);
+    void SetWrap(bool wrap);
+    void OnInitialUpdate();
+    void OnEditPaste();
+    bool IsPasteBusy() const { return m_pasteBusy.load(); }
+    void StopPaste();
+    // Empties the pane (Clear Screen) and forgets a CR left over from the line.
+    void ClearText();
+
+    // Wired by the main window.
+    std::function<int()> m_openPort;                                 // m_openPort, read from any thread
+    std::function<bool(unsigned char, const CCancelSignal*)> m_sendByte; // the engine's SendByte
+    std::function<void(int pos, const QString& label)> m_showProgress;   // paste progress, UI thread
+    std::function<void()> m_beforePaste;                             // CreateStatusControls
+    std::function<void(CVORLAView*)> m_register;                     // AttachTerminal
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void OnChar(QKeyEvent* event);
+    void MoveCaretToEnd();
+    void StartPaste(const std::string& text);
+    void PasteThread(std::string text);
+
+    IUserPrompt& m_prompt;
+
+    std::mutex m_rxMutex;           // guards the four members below
+    std::condition_variable m_rxCv; // the reader waits here while the UI is far behind
+    std::string m_rxPending;        // shown form of the chunks not yet inserted
+    CTerminalText m_rxText;
+    bool m_flushQueued = false;
+    bool m_rxAborted = false;
+
+    std::thread m_pasteThread;            // started and joined on the UI thread
+    std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
+    CCancelSignal m_pasteStop;            // ends a paste's waits at shut-down
+};
