@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <string>
 #include <thread>
@@ -142,6 +143,7 @@ TEST(CommandHistory, ReadsFromAnotherThreadWhileAdding)
 {
     CCommandHistory h;
     constexpr int kAdds = 20000;
+    constexpr int kMinReads = 2000;
     std::atomic<bool> done{false};
     std::atomic<int> badReads{0};
     std::atomic<int> reads{0};
@@ -166,9 +168,14 @@ TEST(CommandHistory, ReadsFromAnotherThreadWhileAdding)
             ++reads;
         }
     });
-    for (int i = 1; i <= kAdds; ++i) {
-        h.Add("cmd" + std::to_string(i));
-        if (i % 7 == 0) {
+    // Keep adding until the reader has overlapped for a good while, so the
+    // two threads really run together; the deadline only guards a hang.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int added = 0;
+    while ((added < kAdds || reads.load() < kMinReads) && std::chrono::steady_clock::now() < deadline) {
+        ++added;
+        h.Add("cmd" + std::to_string(added));
+        if (added % 7 == 0) {
             h.Older();
             h.Newer();
         }
@@ -176,6 +183,6 @@ TEST(CommandHistory, ReadsFromAnotherThreadWhileAdding)
     done = true;
     reader.join();
     EXPECT_EQ(badReads.load(), 0);
-    EXPECT_GT(reads.load(), 0);
-    EXPECT_EQ(h.GetAt(0), "cmd" + std::to_string(kAdds));
+    EXPECT_GE(reads.load(), kMinReads);
+    EXPECT_EQ(h.GetAt(0), "cmd" + std::to_string(added));
 }
