@@ -22,14 +22,6 @@ const Radix kAllRadixes[] = {kRadixHex, kRadixDec, kRadixOct, kRadixBin};
 
 } // namespace
 
-TEST(Converter, RadixCodes)
-{
-    EXPECT_EQ(kRadixHex, 1);
-    EXPECT_EQ(kRadixDec, 2);
-    EXPECT_EQ(kRadixOct, 3);
-    EXPECT_EQ(kRadixBin, 4);
-}
-
 // A sequence of clicks on one converter, starting from its initial state.
 TEST(Converter, ClickSequences)
 {
