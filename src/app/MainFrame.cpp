@@ -25,7 +25,7 @@
 #include "widgets/AboutBox.h"
 #include "widgets/Icons.h"
 
-int g_bConsoleFocus = 0;
+
 
 namespace {
 

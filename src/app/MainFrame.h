@@ -10,12 +10,15 @@
 #include "app/GuiPrompt.h"
 #include "app/SettingsFile.h"
 #include "app/UiBridge.h"
+#include "app/VorlaDoc.h"
 #include "console/TclHost.h"
 #include "serial/PortMap.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
 
 class CAboutBox;
+class CFindDialog;
+class QPrinter;
 class CCommandBar;
 class CThinSplitterWnd;
 class CVORLAView;
@@ -64,6 +67,18 @@ public:
     void OnSettings();
     void OnRunScript();
     void CreateStatusControls();
+    // Document commands on the terminal text.
+    void OnClearScreen();
+    void OnSaveAs();
+    bool OpenDocument(const QString& path);
+    void OnPrint();
+    void OnPrintPreview();
+    void OnPrintSetup();
+    void OnFind();
+    bool OnFindNext();
+    CVORLADoc& Document() { return m_doc; }
+    CFindDialog* FindDialog() const { return m_findDlg; }
+    QPrinter& Printer();
     // Ends workers and joins them; the first step of every way out.
     void StopWorkers();
 
@@ -81,11 +96,15 @@ public:
     std::function<bool(QFont& font, const QString& title)> m_chooseFont;
     std::function<QString()> m_chooseScript;
     std::function<int(CPortSettingsDlg&)> m_runSettingsDialog;
+    std::function<QString(const QString& proposed)> m_chooseSaveFile;
+    std::function<bool(QPrinter&)> m_printDialog; // true to print
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateMenus();
@@ -105,6 +124,8 @@ private:
     QStatusBar* m_wndStatusBar = nullptr;
     QLabel* m_wndReady = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
-    QString m_lastFind;
+    CVORLADoc m_doc;
+    CFindDialog* m_findDlg = nullptr;
+    std::unique_ptr<QPrinter> m_printer;
     bool m_workersStopped = false;
 };

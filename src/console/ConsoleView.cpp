@@ -152,11 +152,23 @@ bool mytclview::PreTranslateKey(QKeyEvent* event)
         lineStart = cursor.block().position();
         cursor.setPosition(lineStart + kProtected);
         cursor.setPosition(b, QTextCursor::KeepAnchor);
-        cursor.insertText(QString::fromUtf8(recalled.c_str()));
+        QTextCharFormat black;
+        black.setForeground(QColor(0, 0, 0));
+        cursor.insertText(QString::fromUtf8(recalled.c_str()), black);
         setTextCursor(cursor);
         return true;
     }
     return false;
+}
+
+bool mytclview::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (PreTranslateKey(key) || (m_translateKey && m_translateKey(key)))
+            return true;
+    }
+    return QPlainTextEdit::event(event);
 }
 
 void mytclview::keyPressEvent(QKeyEvent* event)
@@ -182,7 +194,16 @@ void mytclview::keyPressEvent(QKeyEvent* event)
         OnEnter();
         return;
     }
+    SetInputColour();
     QPlainTextEdit::keyPressEvent(event);
+}
+
+void mytclview::SetInputColour()
+{
+    // What the user types is black, whatever colour the text before it has.
+    QTextCharFormat black;
+    black.setForeground(QColor(0, 0, 0));
+    mergeCurrentCharFormat(black);
 }
 
 void mytclview::OnEnter()

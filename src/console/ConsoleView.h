@@ -43,8 +43,12 @@ public:
     // interpreter host. SubmitCommandText must be callable from any thread.
     std::function<void()> m_attachConsole;
     std::function<void(const std::string&)> m_submit;
+    // The main window's translation (Ctrl+Tab, Ctrl+Break, accelerators),
+    // run after the pane's own key rules; true when it took the key.
+    std::function<bool(QKeyEvent*)> m_translateKey;
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -52,6 +56,7 @@ protected:
 private:
     void PrintOnUiThread(const QString& text, int kind);
     void OnEnter();
+    void SetInputColour();
     void MoveCaretToEnd();
     void StartPaste(const QString& text);
     void PasteThread(std::string text);

@@ -124,6 +124,17 @@ bool CVORLAView::PreTranslateKey(QKeyEvent* event)
     return false;
 }
 
+bool CVORLAView::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        PreTranslateKey(key);
+        if (m_translateKey && m_translateKey(key))
+            return true;
+    }
+    return QPlainTextEdit::event(event);
+}
+
 void CVORLAView::keyPressEvent(QKeyEvent* event) { OnChar(event); }
 
 void CVORLAView::OnChar(QKeyEvent* event)

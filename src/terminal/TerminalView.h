@@ -51,8 +51,10 @@ public:
     std::function<void(int pos, const QString& label)> m_showProgress;   // paste progress, UI thread
     std::function<void()> m_beforePaste;                             // CreateStatusControls
     std::function<void(CVORLAView*)> m_register;                     // AttachTerminal
+    std::function<bool(QKeyEvent*)> m_translateKey; // the main window's keys, after the key rule
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;

@@ -1,0 +1,3 @@
+#include "app/Globals.h"
+
+int g_bConsoleFocus = 0;

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/IUserPrompt.h"
+
+// Waits, processing events, until pred() holds or the deadline passes.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+// Records the questions asked of the user and answers them.
+class CRecordingPrompt : public IUserPrompt {
+public:
+    void ShowMessage(const std::string& text, const CCancelSignal* = nullptr) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.push_back(text);
+    }
+    bool AskYesNo(const std::string& text, const CCancelSignal* = nullptr) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.push_back(text);
+        return m_answer;
+    }
+    void RequestQuit() override { m_quitRequested = true; }
+    std::vector<std::string> Messages()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_messages;
+    }
+    bool m_answer = false;
+    bool m_quitRequested = false;
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_messages;
+};
+
+// The colour of the character at position pos of a text pane.
+inline QColor ColourAt(QPlainTextEdit* pane, int pos)
+{
+    QTextCursor cursor(pane->document());
+    cursor.setPosition(pos);
+    cursor.setPosition(pos + 1, QTextCursor::KeepAnchor);
+    return cursor.charFormat().foreground().color();
+}
+
+inline QString LastLine(QPlainTextEdit* pane) { return pane->document()->lastBlock().text(); }

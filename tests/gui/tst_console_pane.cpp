@@ -1,0 +1,219 @@
+#include <QClipboard>
+#include <QtTest>
+
+#include <mutex>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/UiBridge.h"
+#include "console/ConsoleView.h"
+
+// The console pane on its own, with a recording submitter.
+class TestConsolePane : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        CUiBridge bridge;
+        CRecordingPrompt prompt;
+        mytclview pane{bridge, prompt};
+        std::mutex mutex;
+        std::vector<std::string> submitted;
+        Fixture()
+        {
+            pane.resize(600, 300);
+            pane.show();
+            pane.m_submit = [this](const std::string& text) {
+                std::lock_guard<std::mutex> lock(mutex);
+                submitted.push_back(text);
+            };
+            pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        }
+        std::vector<std::string> Submitted()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return submitted;
+        }
+        void Type(const QString& text) { QTest::keyClicks(&pane, text); }
+        void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(&pane, key, mods); }
+        int Caret() { return pane.textCursor().position(); }
+        int LineStart() { return pane.textCursor().block().position(); }
+    };
+
+private slots:
+    void promptIsBlueWithBlackBlank()
+    {
+        Fixture f;
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > "));
+        for (int i = 0; i < 7; ++i)
+            QCOMPARE(ColourAt(&f.pane, i), QColor(0, 0, 255));
+        QCOMPARE(ColourAt(&f.pane, 7), QColor(0, 0, 0));
+        f.pane.PrintToConsole("oops\n", kConsoleError);
+        QCOMPARE(ColourAt(&f.pane, 8), QColor(255, 0, 0));
+        f.Type("x"); // typed text is black
+        QCOMPARE(ColourAt(&f.pane, f.pane.document()->characterCount() - 2), QColor(0, 0, 0));
+    }
+
+    void printFromWorkerReturnsOnlyOnceShown()
+    {
+        Fixture f;
+        bool shownWhenReturned = false;
+        std::thread worker([&] {
+            f.pane.PrintToConsole("from worker\n", kConsoleError);
+            // Safe to read here only because the UI thread is blocked in join... it is not:
+            // ask the bridge, which runs on the UI thread, to look.
+            f.bridge.Call([&] { shownWhenReturned = f.pane.toPlainText().contains("from worker"); });
+        });
+        QVERIFY(WaitUntil([&] { return shownWhenReturned; }));
+        worker.join();
+        const int pos = f.pane.toPlainText().indexOf("from worker");
+        QCOMPARE(ColourAt(&f.pane, pos), QColor(255, 0, 0));
+    }
+
+    void enterStripsPromptAndSubmitsLine()
+    {
+        Fixture f;
+        f.Type("puts x");
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted(), std::vector<std::string>{" puts x\n"});
+        QCOMPARE(f.pane.History().GetAt(0), std::string("puts x"));
+        // "VORLA >" inside a command is removed as well.
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        f.Type("set a {VORLA >}");
+        f.Key(Qt::Key_Return);
+        QCOMPARE(QString::fromStdString(f.Submitted().back()), QString(" set a {}\n"));
+    }
+
+    void emptyEnterSubmitsLineFeedAndStoresNothing()
+    {
+        Fixture f;
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted(), std::vector<std::string>{" \n"});
+        QCOMPARE(f.pane.History().GetCount(), 0);
+    }
+
+    void backspaceLeftHomeRespectThePrompt()
+    {
+        Fixture f;
+        f.Key(Qt::Key_Backspace);
+        f.Key(Qt::Key_Left);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > "));
+        QCOMPARE(f.Caret() - f.LineStart(), 8);
+        f.Type("abc");
+        f.Key(Qt::Key_Home);
+        QCOMPARE(f.Caret() - f.LineStart(), 8);
+        f.Key(Qt::Key_End);
+        f.Key(Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(f.pane.textCursor().selectedText(), QString("abc"));
+        // Typing inside the prompt puts the letter at the end.
+        QTextCursor cursor = f.pane.textCursor();
+        cursor.setPosition(f.LineStart() + 2);
+        f.pane.setTextCursor(cursor);
+        f.Type("z");
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > abcz"));
+    }
+
+    void continuationLineIsProtectedToo()
+    {
+        Fixture f;
+        f.Type("proc p {} {");
+        f.Key(Qt::Key_Return);
+        // No prompt is printed for an unfinished command: the first 8 characters
+        // of the new line are still protected.
+        f.Type("abcdefghij");
+        for (int i = 0; i < 5; ++i)
+            f.Key(Qt::Key_Backspace);
+        QCOMPARE(LastLine(&f.pane), QString("abcdefgh"));
+        f.Key(Qt::Key_Backspace);
+        QCOMPARE(LastLine(&f.pane), QString("abcdefgh"));
+    }
+
+    void selectionOverPromptIsClipped()
+    {
+        Fixture f;
+        f.Type("hello");
+        QTextCursor cursor = f.pane.textCursor();
+        cursor.setPosition(f.LineStart() + 3);
+        cursor.setPosition(f.LineStart() + 11, QTextCursor::KeepAnchor);
+        f.pane.setTextCursor(cursor);
+        f.Key(Qt::Key_Right, Qt::ShiftModifier);
+        QVERIFY(f.pane.textCursor().selectionStart() >= f.LineStart() + 8);
+    }
+
+    void upDownBrowseHistory()
+    {
+        Fixture f;
+        f.Key(Qt::Key_Up); // empty history: nothing after the prompt
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > "));
+        for (int i = 1; i <= 16; ++i) {
+            f.Type(QString("cmd%1").arg(i));
+            f.Key(Qt::Key_Return);
+            f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        }
+        QCOMPARE(f.pane.History().GetCount(), 15); // the 16th dropped the oldest
+        for (int i = 0; i < 20; ++i)
+            f.Key(Qt::Key_Up);
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > cmd2"));
+        f.Key(Qt::Key_Down);
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > cmd3"));
+        for (int i = 0; i < 20; ++i)
+            f.Key(Qt::Key_Down);
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > "));
+        // Up on an earlier line only sends the caret to the end.
+        QTextCursor cursor = f.pane.textCursor();
+        cursor.setPosition(3);
+        f.pane.setTextCursor(cursor);
+        f.Key(Qt::Key_Up);
+        QCOMPARE(f.Caret(), f.pane.document()->characterCount() - 1);
+    }
+
+    void historySkipsDuplicatesBlanksAndCmdhist()
+    {
+        Fixture f;
+        for (const char* line : {"same", "same", "   ", "cmdhist", "  padded  "}) {
+            f.Type(line);
+            f.Key(Qt::Key_Return);
+            f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        }
+        QCOMPARE(f.pane.History().GetCount(), 2);
+        QCOMPARE(f.pane.History().GetAt(0), std::string("padded"));
+        QCOMPARE(f.pane.History().GetAt(1), std::string("same"));
+    }
+
+    void pasteSubmitsWholeLinesAndLeavesTheRest()
+    {
+        Fixture f;
+        QApplication::clipboard()->setText("puts a\nputs b");
+        f.pane.OnEditPaste();
+        QVERIFY(f.pane.IsPasteBusy());
+        f.pane.OnEditPaste(); // a second paste while busy
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }));
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"puts a\n"});
+        QCOMPARE(LastLine(&f.pane), QString("puts b"));
+        QCOMPARE(f.prompt.Messages(), std::vector<std::string>{"Last paste operation not yet finished"});
+        QCOMPARE(f.pane.History().GetCount(), 0); // pasted lines are not history
+    }
+
+    void rightClickReentersSelection()
+    {
+        Fixture f;
+        f.pane.PrintToConsole("set q 1\n", kConsoleOutput);
+        QTextCursor cursor(f.pane.document());
+        cursor.setPosition(f.pane.toPlainText().indexOf("set q 1"));
+        cursor.setPosition(cursor.position() + 8, QTextCursor::KeepAnchor);
+        f.pane.setTextCursor(cursor);
+        QTest::mouseClick(f.pane.viewport(), Qt::RightButton);
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }));
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"set q 1\n"});
+    }
+
+    void clearAllEmptiesPane()
+    {
+        Fixture f;
+        f.Type("abc");
+        f.pane.ClearAll();
+        QCOMPARE(f.pane.toPlainText(), QString());
+    }
+};
+
+QTEST_MAIN(TestConsolePane)
+#include "tst_console_pane.moc"

@@ -1,0 +1,230 @@
+#include <QClipboard>
+#include <QtTest>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "terminal/TerminalOptions.h"
+#include "terminal/TerminalView.h"
+
+// The terminal pane with a recording sender in place of the engine.
+class TestTerminalPane : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        CRecordingPrompt prompt;
+        CVORLAView pane{prompt};
+        std::atomic<int> openPort{1};
+        std::mutex mutex;
+        std::string sent;
+        std::vector<QString> labels;
+        std::vector<int> positions;
+        CCancelSignal sendGate; // set: sends return at once
+        bool blockSends = false;
+        Fixture()
+        {
+            GetTerminalOptions() = TerminalOptions{};
+            pane.resize(500, 300);
+            pane.show();
+            pane.m_openPort = [this] { return openPort.load(); };
+            pane.m_sendByte = [this](unsigned char b, const CCancelSignal* cancel) {
+                if (blockSends) {
+                    // A device that never takes the byte: wait for the paste to be stopped.
+                    while (!(cancel && cancel->IsCancelled()) && openPort.load() != 0 && !sendGate.IsCancelled())
+                        sendGate.WaitFor(5);
+                    return false;
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                sent += static_cast<char>(b);
+                return true;
+            };
+            pane.m_showProgress = [this](int pos, const QString& label) {
+                positions.push_back(pos);
+                labels.push_back(label);
+            };
+        }
+        std::string Sent()
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            return sent;
+        }
+        void Receive(const char* chunk)
+        {
+            std::thread reader([&] { pane.AppendReceivedText(chunk); });
+            reader.join();
+            QCoreApplication::processEvents();
+        }
+    };
+
+private slots:
+    void enterSendsLineFeedOrCrLf()
+    {
+        Fixture f;
+        QTest::keyClick(&f.pane, Qt::Key_Return);
+        QCOMPARE(f.Sent(), std::string("\n"));
+        QTest::keyClick(&f.pane, Qt::Key_M, Qt::ControlModifier); // Ctrl+M is Enter
+        QCOMPARE(f.Sent(), std::string("\n\n"));
+        GetTerminalOptions().sendCrLf = true;
+        QTest::keyClick(&f.pane, Qt::Key_Return);
+        QCOMPARE(f.Sent(), std::string("\n\n\r\n"));
+        QTest::keyClick(&f.pane, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(f.Sent().back(), '\x0e');
+        QCOMPARE(f.pane.toPlainText(), QString()); // no echo
+    }
+
+    void nothingWithoutPortAndEchoOnRequest()
+    {
+        Fixture f;
+        f.openPort = 0;
+        GetTerminalOptions().localEcho = true;
+        QTest::keyClicks(&f.pane, "ab");
+        QCOMPARE(f.Sent(), std::string());
+        QCOMPARE(f.pane.toPlainText(), QString());
+        f.openPort = 1;
+        QTest::keyClicks(&f.pane, "ab");
+        QTest::keyClick(&f.pane, Qt::Key_Backspace);
+        QTest::keyClick(&f.pane, Qt::Key_Return);
+        QCOMPARE(f.Sent(), std::string("ab\b\n"));
+        QCOMPARE(f.pane.toPlainText(), QString("a\n"));
+    }
+
+    void receivedTextKeepsOrderAndLineBreaks()
+    {
+        Fixture f;
+        f.Receive("one\r");
+        f.Receive("\ntwo\nthree\rfour");
+        QCOMPARE(f.pane.toPlainText(), QString("one\ntwo\nthree\nfour"));
+        f.Receive("\bhidden"); // a chunk that begins with Backspace is not shown
+        QCOMPARE(f.pane.toPlainText(), QString("one\ntwo\nthree\nfour"));
+        f.Receive("x.y"); // ESC arrives sanitised as '.', shown as is
+        QVERIFY(f.pane.toPlainText().endsWith("fourx.y"));
+    }
+
+    void dataLandsAtEndAndClearsSelection()
+    {
+        Fixture f;
+        f.Receive("hello world");
+        QTextCursor cursor = f.pane.textCursor();
+        cursor.setPosition(0);
+        cursor.setPosition(5, QTextCursor::KeepAnchor);
+        f.pane.setTextCursor(cursor);
+        f.Receive("!");
+        QCOMPARE(f.pane.toPlainText(), QString("hello world!"));
+        QVERIFY(!f.pane.textCursor().hasSelection());
+        QCOMPARE(f.pane.textCursor().position(), 12);
+    }
+
+    void floodFromReaderArrivesWholeAndInOrder()
+    {
+        Fixture f;
+        std::string expected;
+        std::atomic<bool> done{false};
+        std::thread reader([&] {
+            for (int i = 0; i < 20000; ++i) {
+                std::string line = "line " + std::to_string(i) + "\n";
+                f.pane.AppendReceivedText(line.c_str());
+            }
+            done = true;
+        });
+        for (int i = 0; i < 20000; ++i)
+            expected += "line " + std::to_string(i) + "\n";
+        QVERIFY(WaitUntil([&] { return done.load(); }, 60000));
+        reader.join();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.pane.toPlainText().toStdString(), expected);
+    }
+
+    void abortReleasesBlockedReader()
+    {
+        Fixture f;
+        // Without the UI thread flushing, the reader blocks once the backlog is full;
+        // AbortDelivery must release it.
+        std::atomic<bool> done{false};
+        std::string chunk(100, 'x');
+        std::thread reader([&] {
+            for (int i = 0; i < 20000 && !done; ++i)
+                f.pane.AppendReceivedText(chunk.c_str());
+            done = true;
+        });
+        std::this_thread::yield();
+        f.pane.AbortDelivery();
+        reader.join();
+        QVERIFY(done);
+        f.pane.ResumeDelivery();
+    }
+
+    void wrapSwitch()
+    {
+        Fixture f;
+        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        f.pane.SetWrap(false);
+        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::NoWrap);
+        f.pane.SetWrap(true);
+        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    }
+
+    void pasteSendsBytesWithProgress()
+    {
+        Fixture f;
+        QApplication::clipboard()->setText("0123456789");
+        f.pane.OnEditPaste();
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy() && f.positions.size() == 12; }));
+        QCOMPARE(f.Sent(), std::string("0123456789"));
+        std::vector<QString> expected;
+        for (int i = 0; i < 10; ++i)
+            expected.push_back(QString(" %1% ").arg(i * 10));
+        expected.push_back(" ");
+        expected.push_back(" ");
+        QCOMPARE(f.labels, expected);
+        QCOMPARE(f.positions.back(), 0);
+        QCOMPARE(f.pane.toPlainText(), QString()); // pasted bytes are not echoed
+    }
+
+    void pastedLineBreaksGoOutUntranslated()
+    {
+        Fixture f;
+        QApplication::clipboard()->setText("a\r\nb");
+        f.pane.OnEditPaste();
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }));
+        QCOMPARE(f.Sent(), std::string("a\r\nb"));
+    }
+
+    void rightClickSendsSelectionAndBusyShowsMessage()
+    {
+        Fixture f;
+        f.Receive("abc def");
+        QTextCursor cursor = f.pane.textCursor();
+        cursor.setPosition(4);
+        cursor.setPosition(7, QTextCursor::KeepAnchor);
+        f.pane.setTextCursor(cursor);
+        f.blockSends = true;
+        QTest::mouseClick(f.pane.viewport(), Qt::RightButton);
+        QVERIFY(f.pane.IsPasteBusy());
+        QVERIFY(!f.pane.textCursor().hasSelection());
+        QCOMPARE(f.pane.textCursor().position(), 7);
+        f.pane.OnEditPaste();
+        QCOMPARE(f.prompt.Messages(), std::vector<std::string>{"Last paste operation not yet finished"});
+        // Closing the port ends the paste promptly.
+        QElapsedTimer timer;
+        timer.start();
+        f.openPort = 0;
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }, 1000));
+        QVERIFY(timer.elapsed() < 1000);
+    }
+
+    void noPortPasteDoesNothing()
+    {
+        Fixture f;
+        f.openPort = 0;
+        QApplication::clipboard()->setText("xyz");
+        f.pane.OnEditPaste();
+        QVERIFY(!f.pane.IsPasteBusy());
+        QCOMPARE(f.Sent(), std::string());
+        QVERIFY(f.prompt.Messages().empty());
+    }
+};
+
+QTEST_MAIN(TestTerminalPane)
+#include "tst_terminal_pane.moc"
