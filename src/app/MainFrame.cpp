@@ -12,15 +12,25 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "app/CommandBar.h"
 #include "app/CommandIds.h"
+#include "app/FindDialog.h"
 #include "app/Globals.h"
 #include "app/ThinSplitter.h"
+#include <QComboBox>
 #include "app/Version.h"
 #include "console/ConsoleView.h"
 #include "console/RunScript.h"
+#include "serial/PortSettingsDlg.h"
 #include "terminal/TerminalView.h"
 #include "widgets/AboutBox.h"
 #include "widgets/Icons.h"
@@ -94,6 +104,15 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     m_lfConsole = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_lfTerminal = m_lfConsole;
 
+    m_dlgPortSettings = std::make_unique<CPortSettingsDlg>(
+        [this](int charDelay, int lineDelay) { m_serial.SetTransmitDelays(charDelay, lineDelay); }, this);
+    for (int n = 1; n <= CPortMap::kPortCount; ++n)
+        m_wndCommandBar->m_cbPort->setItemData(n - 1, QString::fromStdString(m_ports.Description(n)), Qt::ToolTipRole);
+
+    auto translate = [this](QKeyEvent* key) { return TranslateKey(key); };
+    terminal->m_translateKey = translate;
+    console->m_translateKey = translate;
+    setAcceptDrops(true);
     terminal->OnInitialUpdate();
     qApp->installEventFilter(this);
 }
@@ -302,7 +321,7 @@ bool CMainFrame::IsCommandEnabled(int id) const
     case ID_EDIT_FIND:
         return hasText;
     case ID_EDIT_REPEAT:
-        return hasText && !m_lastFind.isEmpty();
+        return hasText && m_findDlg && !m_findDlg->FindWhat().isEmpty();
     case ID_EDIT_PASTE:
         return !terminalActive || !QApplication::clipboard()->text().isEmpty();
     case ID_NOTHING:
@@ -351,25 +370,24 @@ int CMainFrame::AcceleratorFor(const QKeyEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    // Keys of the other controls of the window (the command bar) meet the
+    // accelerators here; the panes run their own key rules first and then
+    // call TranslateKey themselves.
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return false;
     auto* widget = static_cast<QWidget*>(watched);
-    if (widget->window() != this)
+    if (widget->window() != this || widget == Terminal() || widget == Console())
         return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    const bool isPane = widget == Terminal() || widget == Console();
     // A key that a child ignored travels on to its parents: handle it once.
-    if (!isPane && widget != QApplication::focusWidget())
+    if (widget != QApplication::focusWidget())
         return false;
+    return TranslateKey(static_cast<QKeyEvent*>(event));
+}
 
-    // 1. The focused pane's own key rules.
-    if (widget == Terminal())
-        Terminal()->PreTranslateKey(key);
-    else if (widget == Console() && Console()->PreTranslateKey(key))
-        return true;
-
+bool CMainFrame::TranslateKey(QKeyEvent* key)
+{
     const bool ctrl = key->modifiers() & Qt::ControlModifier;
-    // 2. Ctrl+Tab (with or without Shift) moves the focus between the panes.
+    // Ctrl+Tab (with or without Shift) moves the focus between the panes.
     if (ctrl && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
         if (g_bConsoleFocus == 0) {
             Console()->setFocus(Qt::OtherFocusReason);
@@ -385,7 +403,8 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
         m_tclHost.CancelEvaluation();
         return true;
     }
-    // 3. The accelerator table: a bound key is a command, never a character.
+    // The accelerator table: a bound key is a command, never a character,
+    // also while its command is disabled.
     if (const int id = AcceleratorFor(key)) {
         if (IsCommandEnabled(id))
             OnCommand(id);
@@ -417,7 +436,13 @@ void CMainFrame::OnCommand(int id)
         break;
     }
     case ID_APP_EXIT: close(); break;
-    case ID_FILE_NEW: Terminal()->ClearText(); break;
+    case ID_FILE_NEW: OnClearScreen(); break;
+    case ID_FILE_SAVE_AS: OnSaveAs(); break;
+    case ID_FILE_PRINT: OnPrint(); break;
+    case ID_FILE_PRINT_PREVIEW: OnPrintPreview(); break;
+    case ID_FILE_PRINT_SETUP: OnPrintSetup(); break;
+    case ID_EDIT_FIND: OnFind(); break;
+    case ID_EDIT_REPEAT: OnFindNext(); break;
     case ID_EDIT_COPY: pane->copy(); break;
     case ID_EDIT_SELECT_ALL: pane->selectAll(); break;
     case ID_EDIT_PASTE:
@@ -465,4 +490,145 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     m_settings.WriteSettingsFile();
     event->accept();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+CPortSettings& CMainFrame::PortSettings() { return m_dlgPortSettings->Settings(); }
+
+void CMainFrame::OnClearScreen()
+{
+    Terminal()->ClearText();
+    m_doc.OnNewDocument();
+    Terminal()->OnInitialUpdate();
+}
+
+void CMainFrame::OnSaveAs()
+{
+    const QString proposed = QString::fromStdString(m_doc.ProposedSaveName());
+    QString path;
+    if (m_chooseSaveFile) {
+        path = m_chooseSaveFile(proposed);
+    } else {
+        QFileDialog dialog(this, "Save As", proposed, "VORLA Files (*.txt);;All Files (*.*)");
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix("txt");
+        dialog.selectFile(proposed);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+    }
+    if (path.isEmpty())
+        return;
+    std::string error;
+    if (!m_doc.Save(path.toLocal8Bit().toStdString(), Terminal()->toPlainText().toUtf8().toStdString(), error))
+        m_prompt.ShowMessage(error);
+}
+
+bool CMainFrame::OpenDocument(const QString& path)
+{
+    std::string text;
+    std::string error;
+    if (!m_doc.Load(path.toLocal8Bit().toStdString(), text, error)) {
+        m_prompt.ShowMessage(error);
+        return false;
+    }
+    Terminal()->ClearText();
+    Terminal()->setPlainText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    Terminal()->OnInitialUpdate();
+    QTextCursor end = Terminal()->textCursor();
+    end.movePosition(QTextCursor::End);
+    Terminal()->setTextCursor(end);
+    return true;
+}
+
+QPrinter& CMainFrame::Printer()
+{
+    if (!m_printer) {
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        m_printer->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    }
+    return *m_printer;
+}
+
+void CMainFrame::OnPrint()
+{
+    QPrinter& printer = Printer();
+    bool go;
+    if (m_printDialog) {
+        go = m_printDialog(printer);
+    } else {
+        QPrintDialog dialog(&printer, this);
+        go = dialog.exec() == QDialog::Accepted;
+    }
+    if (!go)
+        return;
+    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    Terminal()->print(&printer);
+}
+
+void CMainFrame::OnPrintPreview()
+{
+    QPrinter& printer = Printer();
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
+        target->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+        Terminal()->print(target);
+    });
+    preview.exec();
+}
+
+void CMainFrame::OnPrintSetup()
+{
+    QPageSetupDialog dialog(&Printer(), this);
+    dialog.exec();
+}
+
+void CMainFrame::OnFind()
+{
+    if (!m_findDlg) {
+        m_findDlg = new CFindDialog(this);
+        connect(m_findDlg, &CFindDialog::findNext, this, [this] { OnFindNext(); });
+    }
+    m_findDlg->show();
+    m_findDlg->raise();
+    m_findDlg->activateWindow();
+}
+
+bool CMainFrame::OnFindNext()
+{
+    if (!m_findDlg || m_findDlg->FindWhat().isEmpty())
+        return false;
+    auto* pane = static_cast<QPlainTextEdit*>(ActivePane());
+    QTextDocument::FindFlags flags;
+    if (m_findDlg->MatchCase())
+        flags |= QTextDocument::FindCaseSensitively;
+    if (m_findDlg->WholeWord())
+        flags |= QTextDocument::FindWholeWords;
+    if (!m_findDlg->Down())
+        flags |= QTextDocument::FindBackward;
+    // The whole text is searched, wrapping around at its end: the pane's key
+    // rule has usually just put the caret there.
+    QTextDocument* document = pane->document();
+    QTextCursor found = document->find(m_findDlg->FindWhat(), pane->textCursor(), flags);
+    if (found.isNull()) {
+        QTextCursor wrap(document);
+        if (!m_findDlg->Down())
+            wrap.movePosition(QTextCursor::End);
+        found = document->find(m_findDlg->FindWhat(), wrap, flags);
+    }
+    if (found.isNull())
+        return false;
+    pane->setTextCursor(found);
+    return true;
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile())
+        OpenDocument(urls.first().toLocalFile());
 }

@@ -61,3 +61,22 @@ void CMainFrame::LineLost()
     if (m_openPort != 0)
         OnDisconnect();
 }
+
+void CMainFrame::OnSettings()
+{
+    if (m_openPort == 0) {
+        Report(Console(), "No port open \n", kConsoleError);
+        return;
+    }
+    CPortSettings& record = PortSettings();
+    m_serial.ReadState();
+    record.m_dcb = m_serial.m_dcb;
+    const int result = m_runSettingsDialog ? m_runSettingsDialog(*m_dlgPortSettings) : m_dlgPortSettings->exec();
+    if (result == QDialog::Accepted) {
+        // The reader and writer keep running while the new block is applied.
+        ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, m_serial.m_dcb);
+        m_serial.Configure();
+    } else {
+        record.m_dcb = m_serial.m_dcb; // edits of the control block are dropped
+    }
+}
