@@ -29,7 +29,6 @@
 #include <QComboBox>
 #include "app/Version.h"
 #include "console/ConsoleView.h"
-#include "console/RunScript.h"
 #include "serial/PortSettingsDlg.h"
 #include "terminal/TerminalView.h"
 #include "widgets/AboutBox.h"
@@ -473,7 +472,7 @@ void CMainFrame::OnRunScript()
     if (path.isEmpty())
         return;
     Console()->PrintToConsole("\n", kConsoleOutput);
-    const std::string command = BuildSourceCommand(path.toUtf8().toStdString());
+    const std::string command = MakeSourceCommand(path.toUtf8().toStdString());
     m_tclHost.AttachConsole();
     m_tclHost.SubmitCommandText(command);
 }
