@@ -33,6 +33,7 @@ public:
     std::string LastOpenError() const;    // the OS reason of the last failed Open, for the status bar
     bool ReadState();
     long Configure();                     // 1, or kConfigureFailed after a message
+    std::string LastConfigureError() const; // why the last Configure failed (the device's reason), for the status bar
     void StartThreads();
     void Close();                         // ends and joins this opening's threads; idempotent
     bool IsOpen() const;
@@ -40,6 +41,9 @@ public:
     // Hands one byte to the writer and waits until it is written and its
     // transmit delay has passed, at most 2000 ms, or until cancel is set or
     // the port closes. Returns true if the byte was written.
+    // Senders on different threads take turns, oldest first; the 2000 ms
+    // include the wait for the turn. A byte whose sender gave up after
+    // handing it over may still be written; the next sender's byte follows it.
     bool SendByte(unsigned char b, const CCancelSignal* cancel = nullptr);
     void AttachTerminal(ITerminalSink* terminal);
 
@@ -47,6 +51,7 @@ public:
     // ReadDelay, returns what was collected. Waits end early on cancel or close.
     std::string SendAndCollect(const std::string& text, const CCancelSignal* cancel = nullptr);
     void ClearReceiveBuffer();
+    std::string ReceiveBufferContents() const; // a copy of ReceiveBuffer, oldest byte first
     void ResizeReceiveBuffer(uint32_t size);
     void RestoreReceiveBufferSize();
 
@@ -59,7 +64,9 @@ public:
 
     // Called on the reader thread, once, when the device goes away (hang-up or
     // a lasting error) after the engine has shown its message; the owner then
-    // closes the port as Disconnect does (on its own thread).
+    // closes the port as Disconnect does (on its own thread). The handler must
+    // not wait for the thread that will call Close: post the work and return.
+    // Close may also be called from inside the handler.
     void SetLineLostHandler(std::function<void()> handler);
 
     struct Impl;

@@ -1,0 +1,83 @@
+#pragma once
+
+// The operating-system side of a serial port: the few operations the port
+// engine needs. serial/posix/ implements them with termios.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "serial/Dcb.h"
+
+// A wake-up that ends the waits of CSerialLine: once raised it stays raised,
+// so every wait that starts or is running afterwards returns at once.
+class CLineWakeup {
+public:
+    CLineWakeup();
+    ~CLineWakeup();
+    CLineWakeup(const CLineWakeup&) = delete;
+    CLineWakeup& operator=(const CLineWakeup&) = delete;
+
+    bool IsValid() const { return m_fd >= 0; }
+    void Raise();
+    int Handle() const { return m_fd; }
+
+private:
+    int m_fd = -1; // an eventfd; written once by Raise, never read
+};
+
+// One open serial device. Open takes it exclusively; the destructor releases
+// it. The reader and writer threads use Read/WaitReadable and WriteByte at
+// the same time; settings calls come from the thread that owns the port.
+class CSerialLine {
+public:
+    enum class EWait { Readable, Woken, Ended };
+    enum class EWrite { Written, TimedOut, Woken, Ended, Failed };
+
+    CSerialLine() = default;
+    ~CSerialLine();
+    CSerialLine(const CSerialLine&) = delete;
+    CSerialLine& operator=(const CSerialLine&) = delete;
+
+    // Opens the device for exclusive use (no other program, and no other
+    // opening in this one, may hold it) and makes the line raw: bytes pass
+    // unchanged, without echo, signals or translation. On failure `reason`
+    // says why in a few words (no such device, permission denied, busy).
+    bool Open(const std::string& path, std::string& reason);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Applies the fields of the control block that the line has a place for.
+    // Fails, leaving the line as it was, when the device refuses a value or
+    // would put something else on the wire than asked for.
+    bool ApplyDcb(const DCB& dcb, std::string& reason);
+    // Overwrites the fields of `dcb` that the line holds with its real
+    // settings; the other fields keep the values passed in.
+    bool ReadDcb(DCB& dcb) const;
+
+    // The line's time-outs: reads return at once with what has arrived,
+    // possibly nothing; writes wait in WriteByte.
+    bool ReadTimeouts() const;
+    bool SetTimeouts();
+
+    // Sleeps until bytes can be read, the wake-up is raised, or the line is
+    // gone (hang-up, device removed, lasting error).
+    EWait WaitReadable(const CLineWakeup& wake) const;
+    // Reads at most `size` bytes that have already arrived. Returns the count
+    // (0 when nothing is waiting), or -1 when the line is gone.
+    long Read(char* buffer, std::size_t size) const;
+    // Writes one byte, waiting at most timeoutMs for the driver to take it.
+    // `error` holds errno after Failed.
+    EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, int& error) const;
+
+private:
+    int m_fd = -1;            // owned; set by Open and Close on the owner's thread
+    bool m_rs485 = false;     // RTS toggling was switched on by ApplyDcb
+};
+
+// The serial devices present now, in the order they should fill COM1..COM8:
+// USB adapters, then ACM modems, then on-board UARTs, each in numeric order.
+// `devDir` and `sysDir` are parameters so tests can use directories of their
+// own.
+std::vector<std::string> FindSerialDevices(const std::string& devDir = "/dev",
+                                           const std::string& sysDir = "/sys/class/tty");

@@ -1,0 +1,217 @@
+#include "serial/SerialLine.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "serial/posix/LineSettings.h"
+
+namespace {
+
+bool IsLineGone(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE || err == EBADF;
+}
+
+std::string OpenFailureReason(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "no such device";
+    case EACCES:
+    case EPERM:
+        return "permission denied (add your user to the dialout group)";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "busy (held by another program)";
+    case ENOTTY:
+        return "not a serial device";
+    default:
+        return std::strerror(err);
+    }
+}
+
+} // namespace
+
+CLineWakeup::CLineWakeup() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CLineWakeup::~CLineWakeup()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void CLineWakeup::Raise()
+{
+    uint64_t one = 1;
+    // The counter only grows; a full counter (never in practice) is still
+    // readable, which is all the waits look at.
+    [[maybe_unused]] ssize_t n = ::write(m_fd, &one, sizeof one);
+}
+
+CSerialLine::~CSerialLine()
+{
+    Close();
+}
+
+bool CSerialLine::Open(const std::string& path, std::string& reason)
+{
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = OpenFailureReason(errno);
+        return false;
+    }
+    // Take the lock before touching any setting, so a line held by another
+    // program is left exactly as it is.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        ::close(fd);
+        reason = OpenFailureReason(err == EWOULDBLOCK ? EBUSY : err);
+        return false;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0 || !posix_line::MakeRaw(fd)) {
+        int err = errno;
+        ::close(fd);
+        reason = OpenFailureReason(err == EINVAL ? ENOTTY : err);
+        return false;
+    }
+    m_fd = fd;
+    m_rs485 = false;
+    return true;
+}
+
+void CSerialLine::Close()
+{
+    if (m_fd < 0)
+        return;
+    // The exclusive flag belongs to the device, not to this descriptor: it
+    // would outlive us while another descriptor (a simulator's) stays open.
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(m_fd); // also drops the flock
+    m_fd = -1;
+}
+
+CSerialLine::EWait CSerialLine::WaitReadable(const CLineWakeup& wake) const
+{
+    for (;;) {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake.Handle(), POLLIN, 0}};
+        int n = ::poll(fds, 2, -1);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return EWait::Ended;
+        }
+        if (fds[1].revents)
+            return EWait::Woken;
+        // Bytes that arrived before a hang-up are read first; the read that
+        // follows them reports the end.
+        if (fds[0].revents & POLLIN)
+            return EWait::Readable;
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return EWait::Ended;
+    }
+}
+
+long CSerialLine::Read(char* buffer, std::size_t size) const
+{
+    for (;;) {
+        ssize_t n = ::read(m_fd, buffer, size);
+        if (n > 0)
+            return static_cast<long>(n);
+        if (n == 0)
+            return -1; // end of file: the terminal was hung up
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        return -1;
+    }
+}
+
+CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake,
+                                           int& error) const
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    error = 0;
+    for (;;) {
+        ssize_t n = ::write(m_fd, &byte, 1);
+        if (n == 1)
+            return EWrite::Written;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            error = errno;
+            return IsLineGone(error) ? EWrite::Ended : EWrite::Failed;
+        }
+        // The driver's buffer is full (flow control holds the line): wait for
+        // room, for the wake-up, or for the time-out.
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return EWrite::TimedOut;
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {wake.Handle(), POLLIN, 0}};
+        int r = ::poll(fds, 2, static_cast<int>(left));
+        if (r < 0 && errno != EINTR) {
+            error = errno;
+            return EWrite::Failed;
+        }
+        if (r > 0 && fds[1].revents)
+            return EWrite::Woken;
+        if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return EWrite::Ended;
+    }
+}
+
+std::vector<std::string> FindSerialDevices(const std::string& devDir, const std::string& sysDir)
+{
+    static const char* const kFamilies[] = {"ttyUSB", "ttyACM", "ttyS"};
+    std::vector<std::pair<unsigned long, std::string>> found[3];
+    if (DIR* dir = ::opendir(devDir.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            for (int f = 0; f < 3; ++f) {
+                std::string prefix = kFamilies[f];
+                if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+                    continue;
+                std::string digits = name.substr(prefix.size());
+                if (digits.size() > 6 || !std::all_of(digits.begin(), digits.end(), [](char c) {
+                        return c >= '0' && c <= '9';
+                    }))
+                    continue;
+                // The kernel makes ttyS0..ttyS31 whether or not a UART sits
+                // behind them; the port type in sysfs is 0 for the empty ones.
+                if (f == 2) {
+                    std::ifstream type(sysDir + "/" + name + "/type");
+                    int value = -1;
+                    if (type >> value && value == 0)
+                        continue;
+                }
+                found[f].emplace_back(std::stoul(digits), devDir + "/" + name);
+            }
+        }
+        ::closedir(dir);
+    }
+    std::vector<std::string> paths;
+    for (auto& family : found) {
+        std::sort(family.begin(), family.end());
+        for (auto& entry : family)
+            paths.push_back(entry.second);
+    }
+    return paths;
+}

@@ -1,0 +1,249 @@
+// The writer and its senders: transmit delays, time-outs, cancelling,
+// concurrent senders, SendAndCollect's windows.
+#include "SerialTestSupport.h"
+
+#include <algorithm>
+
+using namespace serial_test;
+
+namespace {
+
+class SerialSend : public CSerialFixture {
+protected:
+    void SetUp() override { StartDevice(CDevSim::EMode::Silent); }
+};
+
+} // namespace
+
+TEST_F(SerialSend, BytesGoOutUnchanged)
+{
+    Connect();
+    std::string all;
+    for (int v = 0; v < 256; ++v)
+        all += static_cast<char>(v);
+    for (unsigned char c : all)
+        ASSERT_TRUE(m_port.SendByte(c));
+    ASSERT_TRUE(m_device.WaitForReceived(256, 5000));
+    EXPECT_EQ(m_device.Received(), all); // no CR/LF translation, no stripping
+}
+
+TEST_F(SerialSend, TransmitDelaysFollowEachByte)
+{
+    Connect();
+    m_port.SetTransmitDelays(50, 500);
+    auto start = Clock::now();
+    ASSERT_TRUE(m_port.SendByte('a'));
+    auto afterA = MsSince(start);
+    ASSERT_TRUE(m_port.SendByte('b'));
+    auto beforeCr = Clock::now();
+    ASSERT_TRUE(m_port.SendByte('\r'));
+    auto cr = MsSince(beforeCr);
+    auto total = MsSince(start);
+    EXPECT_GE(afterA, 50);
+    EXPECT_GE(cr, 500);
+    EXPECT_GE(total, 600);
+    EXPECT_LT(total, 3000); // not a factor off
+    EXPECT_EQ(m_device.Received(), "ab\r");
+}
+
+TEST_F(SerialSend, LongDelayEndsTheWaitAfterTwoSecondsButTheByteWasWritten)
+{
+    Connect();
+    m_port.SetTransmitDelays(5000, 5000);
+    auto start = Clock::now();
+    EXPECT_TRUE(m_port.SendByte('x'));
+    auto elapsed = MsSince(start);
+    EXPECT_GE(elapsed, 1990);
+    EXPECT_LT(elapsed, 3500);
+    EXPECT_EQ(m_device.Received(), "x");
+    // Close during the writer's delay ends it at once.
+    start = Clock::now();
+    m_port.Close();
+    EXPECT_LT(MsSince(start), 1500);
+    EXPECT_TRUE(m_prompt.Messages().empty());
+}
+
+TEST_F(SerialSend, CloseDuringTheDelayWakesTheSender)
+{
+    Connect();
+    m_port.SetTransmitDelays(10000, 10000);
+    std::atomic<long long> senderMs{-1};
+    std::thread sender([&] {
+        auto start = Clock::now();
+        m_port.SendByte('q');
+        senderMs = MsSince(start);
+    });
+    ASSERT_TRUE(m_device.WaitForReceived(1, 5000));
+    m_port.Close();
+    sender.join();
+    EXPECT_GE(senderMs.load(), 0);
+    EXPECT_LT(senderMs.load(), 1900);
+    EXPECT_FALSE(m_port.SendByte('r')); // closed: nothing handed over
+    EXPECT_EQ(m_device.Received(), "q");
+}
+
+TEST_F(SerialSend, CancelWakesTheSender)
+{
+    Connect();
+    m_port.SetTransmitDelays(10000, 10000);
+    CCancelSignal cancel;
+    std::atomic<long long> senderMs{-1};
+    std::thread sender([&] {
+        auto start = Clock::now();
+        m_port.SendByte('c', &cancel);
+        senderMs = MsSince(start);
+    });
+    ASSERT_TRUE(m_device.WaitForReceived(1, 5000));
+    cancel.Cancel();
+    sender.join();
+    EXPECT_LT(senderMs.load(), 1900);
+    // A cancelled signal refuses further bytes at once.
+    auto start = Clock::now();
+    EXPECT_FALSE(m_port.SendByte('d', &cancel));
+    EXPECT_LT(MsSince(start), 500);
+}
+
+TEST_F(SerialSend, LateCompletionNeverSatisfiesTheNextSender)
+{
+    Connect();
+    m_port.SetTransmitDelays(2600, 2600);
+    // First sender: written at once, gives up at 2000 ms, writer busy until 2600 ms.
+    EXPECT_TRUE(m_port.SendByte('A'));
+    auto start = Clock::now();
+    // Second sender: its byte can only go at 2600 ms, and its own delay
+    // outlasts its 2000 ms. Ending at about 600 ms would mean the first
+    // byte's completion was taken for its own.
+    EXPECT_TRUE(m_port.SendByte('B'));
+    EXPECT_GE(MsSince(start), 1900);
+    EXPECT_EQ(m_device.Received(), "AB");
+}
+
+TEST_F(SerialSend, ConcurrentSendersEachByteOnceInSenderOrder)
+{
+    Connect();
+    const int perSender = 10000;
+    const std::string alphabets[3] = {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz", "0123456789!#$%&()*+,-./"};
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int s = 0; s < 3; ++s)
+        senders.emplace_back([&, s] {
+            for (int i = 0; i < perSender; ++i)
+                if (!m_port.SendByte(static_cast<unsigned char>(alphabets[s][i % alphabets[s].size()])))
+                    ++failures;
+        });
+    for (auto& t : senders)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+    ASSERT_TRUE(m_device.WaitForReceived(3 * perSender, 10000));
+    std::string received = m_device.Received();
+    ASSERT_EQ(received.size(), std::size_t(3 * perSender));
+    for (int s = 0; s < 3; ++s) {
+        std::string mine;
+        std::copy_if(received.begin(), received.end(), std::back_inserter(mine),
+                     [&](char c) { return alphabets[s].find(c) != std::string::npos; });
+        ASSERT_EQ(mine.size(), std::size_t(perSender)) << "sender " << s;
+        for (int i = 0; i < perSender; ++i)
+            ASSERT_EQ(mine[i], alphabets[s][i % alphabets[s].size()]) << "sender " << s << " byte " << i;
+    }
+}
+
+TEST_F(SerialSend, SendingNeedsRunningThreads)
+{
+    EXPECT_FALSE(m_port.SendByte('x')); // never opened
+    Connect(false);
+    auto start = Clock::now();
+    EXPECT_FALSE(m_port.SendByte('x')); // opened, no writer yet
+    EXPECT_LT(MsSince(start), 500);
+    m_port.StartThreads();
+    EXPECT_TRUE(m_port.SendByte('y'));
+    ASSERT_TRUE(m_device.WaitForReceived(1, 5000));
+    EXPECT_EQ(m_device.Received(), "y");
+}
+
+TEST_F(SerialSend, CloseTwiceAndCloseWithoutOpenShowNothing)
+{
+    m_port.Close();
+    Connect();
+    m_port.Close();
+    m_port.Close();
+    Connect(false);
+    m_port.Close();
+    EXPECT_FALSE(m_port.IsOpen());
+    EXPECT_TRUE(m_prompt.Messages().empty());
+}
+
+class SerialCollect : public CSerialFixture {
+protected:
+    void Start(CDevSim::EMode mode, int answerDelayMs)
+    {
+        StartDevice(mode, answerDelayMs);
+        Connect();
+    }
+};
+
+TEST_F(SerialCollect, EchoIsDroppedAndTheAnswerCollected)
+{
+    Start(CDevSim::EMode::Modem, 600);
+    m_port.SetInternalReadDelay(200);
+    m_port.SetReadDelay(2000);
+    EXPECT_EQ(m_port.SendAndCollect("AT\r"), "\r\nOK\r\n");
+    EXPECT_EQ(m_device.Received(), "AT\r");
+}
+
+TEST_F(SerialCollect, AnswerAfterTheReadDelayIsLeftOut)
+{
+    Start(CDevSim::EMode::Modem, 1500);
+    m_port.SetInternalReadDelay(200);
+    m_port.SetReadDelay(300);
+    EXPECT_EQ(m_port.SendAndCollect("ATI\r"), "");
+    ASSERT_TRUE(m_sink.WaitForBytes(4 + 26, 5000)); // the answer still reaches the terminal
+}
+
+TEST_F(SerialCollect, SilenceGivesEmptyTextAfterBothDelays)
+{
+    Start(CDevSim::EMode::Silent, 0);
+    m_port.SetInternalReadDelay(100);
+    m_port.SetReadDelay(300);
+    auto start = Clock::now();
+    EXPECT_EQ(m_port.SendAndCollect("hello"), "");
+    EXPECT_GE(MsSince(start), 400);
+    EXPECT_EQ(m_device.Received(), "hello");
+}
+
+TEST_F(SerialCollect, NegativeDelaysDoNotWait)
+{
+    Start(CDevSim::EMode::Silent, 0);
+    m_port.SetInternalReadDelay(-5);
+    m_port.SetReadDelay(-100000);
+    auto start = Clock::now();
+    EXPECT_EQ(m_port.SendAndCollect("x"), "");
+    EXPECT_LT(MsSince(start), 1000);
+}
+
+TEST_F(SerialCollect, CancelAndCloseEndTheWaits)
+{
+    Start(CDevSim::EMode::Silent, 0);
+    m_port.SetReadDelay(60000);
+    CCancelSignal cancel;
+    std::atomic<long long> ms{-1};
+    std::thread collector([&] {
+        auto start = Clock::now();
+        m_port.SendAndCollect("a", &cancel);
+        ms = MsSince(start);
+    });
+    ASSERT_TRUE(m_device.WaitForReceived(1, 5000));
+    cancel.Cancel();
+    collector.join();
+    EXPECT_LT(ms.load(), 5000);
+
+    ms = -1;
+    std::thread collector2([&] {
+        auto start = Clock::now();
+        m_port.SendAndCollect("b");
+        ms = MsSince(start);
+    });
+    ASSERT_TRUE(m_device.WaitForReceived(2, 5000));
+    m_port.Close();
+    collector2.join();
+    EXPECT_LT(ms.load(), 5000);
+}
