@@ -1,0 +1,50 @@
+#pragma once
+
+// The commands added to the working interpreter, and what they reach.
+
+#include <string>
+
+#include <tcl.h>
+
+class CCancelSignal;
+class IConsole;
+class ITclHostOwner;
+
+// What the added commands and the console channel reach while they run on
+// the Tcl thread. Implemented by the interpreter host.
+class ITclCommandContext {
+public:
+    virtual ~ITclCommandContext() = default;
+    // Prints into the attached console pane; nothing once shut-down has begun.
+    virtual void Print(const std::string& text, int kind) = 0;
+    // The attached console pane and main window, or null (none attached yet,
+    // or shut-down has begun).
+    virtual IConsole* Console() = 0;
+    virtual ITclHostOwner* Owner() = 0;
+    // Set when the running evaluation is cancelled or the host shuts down;
+    // every wait inside a command passes it on.
+    virtual const CCancelSignal* CancelSignal() = 0;
+};
+
+// Registers the sixteen commands on interp, in their fixed order.
+void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
+
+// A number read the way atoi reads it: leading white space, an optional sign,
+// decimal digits up to the first other character; no digits give 0. Values
+// beyond the int range are clamped instead of overflowing.
+int ParseTclNumber(const char* text);
+
+// For a command whose wait was cut short by a cancel: leaves Tcl's own
+// cancellation error as the result and returns TCL_ERROR.
+int CancelledResult(Tcl_Interp* interp);
+
+// The serial commands (TclSerialCommands.cpp).
+Tcl_CmdProc SendOutCmd;
+Tcl_CmdProc SendOutRCmd;
+Tcl_CmdProc SetVorlaReadDelayCmd;
+Tcl_CmdProc GetVorlaReadDelayCmd;
+Tcl_CmdProc ResetVorlaReadDelayCmd;
+Tcl_CmdProc SetReadBufferSizeCmd;
+Tcl_CmdProc GetReadBufferSizeCmd;
+Tcl_CmdProc ResetReadBufferSizeCmd;
+Tcl_CmdProc SetVorlaInternalReadDelayCmd;

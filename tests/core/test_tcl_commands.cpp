@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TclTestSupport.h"
+#include "console/TclCommands.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const SConsoleEntry kPrompt{kConsolePrompt, kConsoleNotice};
+
+// A fresh directory (its name holds a blank), removed with its contents.
+class CTempDir {
+public:
+    CTempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "vorla tcl XXXXXX").string();
+        if (mkdtemp(pattern.data()))
+            m_path = pattern;
+    }
+    ~CTempDir()
+    {
+        std::error_code ignored;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ignored);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Makes dir the process's current directory while it lives.
+class CCurrentDir {
+public:
+    explicit CCurrentDir(const std::string& dir) : m_saved(fs::current_path()) { fs::current_path(dir); }
+    ~CCurrentDir()
+    {
+        std::error_code ignored;
+        fs::current_path(m_saved, ignored);
+    }
+
+private:
+    fs::path m_saved;
+};
+
+void WriteFile(const std::string& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
+
+std::vector<std::string> ReadDirectoryInOrder(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d))
+            names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(TclCommands, HelpPrintsTheFifteenLines)
+{
+    const std::vector<std::string> lines = {
+        "pwd\t\t\t\t(prints present working directory) \n",
+        "dir\t\t\t\t(prints files/dir present in pwd)\n",
+        "SendOut\t\t\t(Sends string out to serial port) \n",
+        "SendOutR\t\t\t(Sends string out to serial port and reads data back) \n",
+        "clear\t\t\t\t(clears VORLA window) \n",
+        "cmdhist\t\t\t(Previous commands history) \n",
+        "SetVorlaReadDelay\t\t(sets read delay in ms) \n",
+        "GetVorlaReadDelay\t\t(gets read delay) \n",
+        "ResetVorlaReadDelay\t(resets to original delay value) \n",
+        "SetReadBufferSize\t\t(sets read buffer size) \n",
+        "GetReadBufferSize\t\t(gets read buffer size) \n",
+        "ResetReadBufferSize\t\t(resets to original buffer size) \n",
+        "GetVorlaVersion\t\t(prints Vorla Version) \n",
+        "help\t\t\t\t(help command) \n",
+        "exit\t\t\t\t(Exit VORLA Application)\n",
+    };
+    CTclHostHarness h;
+    h.Submit("help\n");
+    ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+    std::vector<SConsoleEntry> expected;
+    for (const std::string& line : lines)
+        expected.push_back({line, kConsoleOutput});
+    expected.push_back(kPrompt);
+    EXPECT_EQ(h.owner.console.Entries(), expected);
+}
+
+TEST(TclCommands, DirListsTheCurrentDirectoryThenAnEmptyLine)
+{
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    WriteFile(dir.Path() + "/a.txt", "a");
+    WriteFile(dir.Path() + "/with blank", "b");
+    fs::create_directory(dir.Path() + "/sub");
+    CCurrentDir here(dir.Path());
+
+    CTclHostHarness h;
+    h.Submit("dir\n");
+    ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+    std::vector<SConsoleEntry> expected;
+    for (const std::string& name : ReadDirectoryInOrder("."))
+        expected.push_back({name + "\n", kConsoleOutput});
+    ASSERT_EQ(expected.size(), 5u); // ".", "..", and the three entries
+    expected.push_back({"\n", kConsoleNotice});
+    expected.push_back(kPrompt);
+    EXPECT_EQ(h.owner.console.Entries(), expected);
+}
+
+TEST(TclCommands, PwdAndDirInARemovedDirectoryPrintNothingButTheEmptyLine)
+{
+    CTclHostHarness h;
+    {
+        CTempDir dir;
+        ASSERT_FALSE(dir.Path().empty());
+        CCurrentDir here(dir.Path());
+        fs::remove(dir.Path());
+        EXPECT_EQ(h.Run("pwd\n"), (std::vector<SConsoleEntry>{kPrompt}));
+        EXPECT_EQ(h.Run("dir\n"), (std::vector<SConsoleEntry>{{"\n" + std::string(kConsolePrompt), kConsoleNotice}}));
+    }
+}
+
+TEST(TclCommands, CmdhistPrintsOldestFirst)
+{
+    CTclHostHarness h;
+    EXPECT_EQ(h.Run("cmdhist\n"), (std::vector<SConsoleEntry>{kPrompt}));
+    h.owner.console.SetHistory({"newest", "middle", "oldest"});
+    EXPECT_EQ(h.Run("cmdhist\n"),
+              (std::vector<SConsoleEntry>{{"oldest\nmiddle\nnewest\n", kConsoleOutput}, kPrompt}));
+}
+
+TEST(TclCommands, ClearEmptiesThePaneBeforeTheFreshPrompt)
+{
+    CTclHostHarness h;
+    EXPECT_EQ(h.Run("puts x; clear; puts y\n"),
+              (std::vector<SConsoleEntry>{{"x\n", kConsoleOutput}, {"", kClearMark}, {"y\n", kConsoleOutput}, kPrompt}));
+}
+
+TEST(TclCommands, ExitAsksAndQuitsOnlyOnYes)
+{
+    struct SCase {
+        const char* input;
+        bool answer;
+        int quits;
+    };
+    for (const SCase& c : {SCase{"exit\n", false, 0}, SCase{"exit 3\n", true, 1}}) {
+        SCOPED_TRACE(c.input);
+        CTclHostHarness h;
+        h.owner.prompt.Answer(c.answer);
+        EXPECT_EQ(h.Run(c.input), (std::vector<SConsoleEntry>{kPrompt}));
+        EXPECT_EQ(h.owner.prompt.Questions(), std::vector<std::string>{"Are you sure want to exit?"});
+        EXPECT_EQ(h.owner.prompt.QuitRequests(), c.quits);
+    }
+}
+
+// Run Script sources exactly the chosen file, whatever its name holds, and
+// nothing in the name is run as a command.
+TEST(TclCommands, RunScriptSourcesExactlyTheChosenFile)
+{
+    const std::vector<std::string> names = {
+        "with blank.tcl",
+        "back\\slash.tcl",
+        "back\\n.tcl",
+        "trailing\\",
+        "dollar$tcl_version.tcl",
+        "a[set pwned 1].tcl",
+        "open{brace.tcl",
+        "close}brace.tcl",
+        "{both}.tcl",
+        "quote\"d.tcl",
+        "semi;set pwned 1;.tcl",
+        "line\nfeed.tcl",
+        "tab\there.tcl",
+        "ctl\x01" "abc.tcl",
+        "#hash.tcl",
+        "~tilde.tcl",
+        "uni\xc3\xa9.tcl",
+    };
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    for (size_t i = 0; i < names.size(); ++i)
+        WriteFile(dir.Path() + "/" + names[i], "set ::sourced " + std::to_string(i) + "\nreturn ok-" + std::to_string(i));
+
+    CTclHostHarness h;
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        size_t from = h.owner.console.Size();
+        h.host.RunScriptFile(dir.Path() + "/" + names[i]);
+        ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+        EXPECT_EQ(h.owner.console.Entries(from),
+                  (std::vector<SConsoleEntry>{{"\n", kConsoleOutput}, {"ok-" + std::to_string(i) + "\n", kConsoleOutput},
+                                              kPrompt}));
+    }
+    EXPECT_EQ(h.Run("info exists pwned\n").front().text, "0\n");
+
+    // A relative name starting with ~ is a file here, not a home directory.
+    CCurrentDir here(dir.Path());
+    h.owner.prompt.Answer(false);
+    EXPECT_EQ(h.Run(MakeSourceCommand("~tilde.tcl") + "\n").front().text, "ok-15\n");
+}
+
+TEST(TclCommands, RunScriptReadsUtf8AndReportsUnreadableFilesInRed)
+{
+    CTempDir dir;
+    ASSERT_FALSE(dir.Path().empty());
+    WriteFile(dir.Path() + "/utf.tcl", "puts \"\xc3\xa9t\xc3\xa9\"\n");
+    CTclHostHarness h;
+    h.host.RunScriptFile(dir.Path() + "/utf.tcl");
+    ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+    EXPECT_EQ(Merged(h.owner.console.Entries()),
+              (std::vector<SConsoleEntry>{{"\n\xc3\xa9t\xc3\xa9\n", kConsoleOutput}, kPrompt}));
+
+    size_t from = h.owner.console.Size();
+    h.host.RunScriptFile(dir.Path() + "/missing.tcl");
+    ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+    auto shown = Merged(h.owner.console.Entries(from));
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[1].kind, kConsoleError);
+    EXPECT_EQ(shown[1].text.rfind("couldn't read file", 0), 0u) << shown[1].text;
+}
+
+TEST(TclCommands, NumbersAreReadLikeAtoi)
+{
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"10", 10},          {"  -5x", -5},       {"+7", 7},           {"abc", 0},
+        {"", 0},             {"\t12 3", 12},      {"0x10", 0},         {"- 4", 0},
+        {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+    };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ParseTclNumber(text), value) << "\"" << text << "\"";
+    EXPECT_EQ(ParseTclNumber(nullptr), 0);
+}
