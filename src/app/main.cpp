@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "DevSim.h"
+#include "devsim/DevSim.h"
 #include "app/CommandBar.h"
 #include "app/MainFrame.h"
 #include "app/Version.h"

@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "DevSim.h"
+#include "devsim/DevSim.h"
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
 #include "app/FindDialog.h"
