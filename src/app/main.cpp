@@ -64,6 +64,9 @@ int main(int argc, char** argv)
         modem = std::make_unique<CDevSim>();
         CDevSim::SOptions options;
         options.mode = CDevSim::EMode::Modem;
+        // Like a modem at 9600 baud: the answer comes a little after the
+        // command, so SendOutR's echo window does not swallow it.
+        options.answerDelayMs = 30;
         if (!modem->Start(options, error)) {
             std::fprintf(stderr, "vorla: cannot start the demo modem: %s\n", error.c_str());
             return 1;

@@ -162,28 +162,22 @@ void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
         Tcl_CmdProc* proc;
     };
     const Entry commands[] = {
-#ifdef VORLA_HAVE_SERIAL_ENGINE
         {"SendOut", SendOutCmd},
-#endif
         {"pwd", PwdCmd},
         {"dir", DirCmd},
         {"exit", ExitCmd},
-#ifdef VORLA_HAVE_SERIAL_ENGINE
         {"SetVorlaReadDelay", SetVorlaReadDelayCmd},
         {"GetVorlaReadDelay", GetVorlaReadDelayCmd},
         {"ResetVorlaReadDelay", ResetVorlaReadDelayCmd},
         {"SetReadBufferSize", SetReadBufferSizeCmd},
         {"GetReadBufferSize", GetReadBufferSizeCmd},
         {"ResetReadBufferSize", ResetReadBufferSizeCmd},
-#endif
         {"GetVorlaVersion", GetVorlaVersionCmd},
         {"help", HelpCmd},
         {"clear", ClearCmd},
         {"cmdhist", CmdHistCmd},
-#ifdef VORLA_HAVE_SERIAL_ENGINE
         {"SendOutR", SendOutRCmd},
         {"SetVorlaInternalReadDelay", SetVorlaInternalReadDelayCmd},
-#endif
     };
     for (const Entry& command : commands)
         Tcl_CreateCommand(interp, command.name, command.proc, context, nullptr);

@@ -1,0 +1,148 @@
+#include <QComboBox>
+#include <QtTest>
+
+#include "GuiTestSupport.h"
+#include "app/CommandBar.h"
+#include "app/MainFrame.h"
+#include "console/ConsoleView.h"
+#include "devsim/DevSim.h"
+#include "serial/PortMap.h"
+#include "terminal/TerminalView.h"
+
+// Typing at the console prompt of the real main window: evaluation, the
+// console commands, the serial commands against a simulated modem, Stop.
+class TestConsoleEval : public QObject {
+    Q_OBJECT
+
+    CDevSim m_modem;
+    CPortMap m_ports;
+
+    std::unique_ptr<CMainFrame> MakeFrame()
+    {
+        auto frame = std::make_unique<CMainFrame>(m_ports);
+        frame->resize(1000, 700);
+        frame->show();
+        QCoreApplication::processEvents();
+        return frame;
+    }
+
+    static void Enter(CMainFrame& frame, const QString& line)
+    {
+        QTest::keyClicks(frame.Console(), line);
+        QTest::keyClick(frame.Console(), Qt::Key_Return);
+    }
+
+    // Waits for the console to end with a fresh prompt after `marker`.
+    static bool WaitForPromptAfter(CMainFrame& frame, const QString& marker, int timeoutMs = 10000)
+    {
+        return WaitUntil(
+            [&] {
+                const QString text = frame.Console()->toPlainText();
+                const int at = text.lastIndexOf(marker);
+                return at >= 0 && text.indexOf("VORLA > ", at + marker.size()) >= 0 && text.endsWith("VORLA > ");
+            },
+            timeoutMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QDir::setCurrent(QDir::tempPath());
+        std::string error;
+        CDevSim::SOptions options;
+        options.answerDelayMs = 30; // a real modem needs a moment; SendOutR drops what comes within 5 ms
+        QVERIFY2(m_modem.Start(options, error), error.c_str());
+        m_ports.Build({}, [](const char*) { return nullptr; }, {});
+        m_ports.Map(1, m_modem.Path());
+    }
+
+    void enterEvaluatesAndShowsResult()
+    {
+        auto frame = MakeFrame();
+        Enter(*frame, "set a 5");
+        QVERIFY(WaitForPromptAfter(*frame, "set a 5"));
+        const QString text = frame->Console()->toPlainText();
+        QCOMPARE(text, QString("VORLA > set a 5\n5\nVORLA > "));
+        QCOMPARE(ColourAt(frame->Console(), text.indexOf("\n5") + 1), QColor(0, 0, 0));
+        Enter(*frame, "expr {1/0}");
+        QVERIFY(WaitForPromptAfter(*frame, "divide by zero"));
+        const QString after = frame->Console()->toPlainText();
+        QCOMPARE(ColourAt(frame->Console(), after.indexOf("divide by zero")), QColor(255, 0, 0));
+    }
+
+    void exitAnsweredNoKeepsEverything()
+    {
+        auto frame = MakeFrame();
+        QString asked;
+        frame->GuiPrompt().m_answer = [&](const QString& text, bool) {
+            asked = text;
+            return false;
+        };
+        Enter(*frame, "exit");
+        QVERIFY(WaitForPromptAfter(*frame, "exit"));
+        QCOMPARE(asked, QString("Are you sure want to exit?"));
+        QVERIFY(frame->isVisible());
+        Enter(*frame, "set b 7");
+        QVERIFY(WaitForPromptAfter(*frame, "set b 7"));
+    }
+
+    void clearEmptiesThePaneAndPrompts()
+    {
+        auto frame = MakeFrame();
+        Enter(*frame, "puts hello");
+        QVERIFY(WaitForPromptAfter(*frame, "hello"));
+        Enter(*frame, "clear");
+        QVERIFY(WaitUntil([&] { return frame->Console()->toPlainText() == "VORLA > "; }));
+    }
+
+    void ctrlBreakStopsAWaitingScript()
+    {
+        auto frame = MakeFrame();
+        Enter(*frame, "after 60000");
+        QTest::qWait(100);
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(frame->Terminal(), Qt::Key_Pause, Qt::ControlModifier);
+        QVERIFY(WaitForPromptAfter(*frame, "after 60000", 5000));
+        QVERIFY(timer.elapsed() < 5000);
+        QVERIFY2(frame->Console()->toPlainText().contains("eval unwound"), qPrintable(frame->Console()->toPlainText()));
+        Enter(*frame, "set c 1"); // the interpreter still works
+        QVERIFY(WaitForPromptAfter(*frame, "set c 1"));
+    }
+
+    void sendOutRTalksToTheModem()
+    {
+        auto frame = MakeFrame();
+        Enter(*frame, "SendOut AT\\r");
+        QVERIFY(WaitForPromptAfter(*frame, "SendOut"));
+        QVERIFY(frame->Console()->toPlainText().contains("Error : No Port Open to send data out"));
+
+        frame->m_wndCommandBar->m_cbPort->setCurrentIndex(0);
+        frame->OnConnect();
+        QCOMPARE(frame->OpenPort(), 1);
+        Enter(*frame, "SendOutR AT\\r");
+        QVERIFY(WaitForPromptAfter(*frame, "SendOutR"));
+        const QString text = frame->Console()->toPlainText();
+        const int ok = text.lastIndexOf("OK");
+        QVERIFY2(ok > text.lastIndexOf("SendOutR"), qPrintable(QString(text).replace("\n", "|")));
+        QCOMPARE(ColourAt(frame->Console(), ok), QColor(0, 0, 0));
+        // The terminal pane shows the modem's echo and its answer.
+        QVERIFY(WaitUntil([&] { return frame->Terminal()->toPlainText().contains("AT"); }));
+        QVERIFY(WaitUntil([&] { return frame->Terminal()->toPlainText().contains("OK"); }));
+        frame->OnDisconnect();
+    }
+
+    void closeDuringBusyScriptEndsPromptly()
+    {
+        auto frame = MakeFrame();
+        Enter(*frame, "while 1 {}");
+        QTest::qWait(100);
+        QElapsedTimer timer;
+        timer.start();
+        frame->close();
+        QVERIFY(timer.elapsed() < 2000);
+    }
+};
+
+QTEST_MAIN(TestConsoleEval)
+#include "tst_console_eval.moc"
