@@ -40,8 +40,9 @@ TEST(SplitterLayout, TwoRowsFollowTheRowRules)
         LayoutSplitterRows(rows, c.space);
         EXPECT_EQ(rows[0].currentSize, c.expectTop) << "space " << c.space << " ideal " << c.ideal;
         EXPECT_EQ(rows[1].currentSize, c.expectBottom) << "space " << c.space << " ideal " << c.ideal;
-        if (c.expectBottom > 0)
+        if (c.expectBottom > 0) {
             EXPECT_EQ(rows[0].currentSize + kSplitterGap + rows[1].currentSize, c.space);
+        }
     }
 }
 
