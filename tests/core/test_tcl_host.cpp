@@ -250,3 +250,23 @@ TEST(TclHost, ShutdownDoesNotWaitForeverOnABlockedConsole)
     delete host;
     owner->console.ReleasePrints();
 }
+
+// The Tcl thread's stack must hold Tcl's own nesting limit, also for
+// recursion that goes through C (sorting, substitution).
+TEST(TclHost, DeepRecursionIsAnErrorNotACrash)
+{
+    const char* const scripts[] = {
+        "proc r {} {r}; r\n",
+        "proc s {a b} {lsort -command s {1 2}}; s 1 2\n",
+        "proc t {} {subst {[t]}}; t\n",
+        "proc u {} {uplevel 1 u}; u\n",
+        "proc v {} {eval [list v]}; v\n",
+    };
+    CTclHostHarness h;
+    for (const char* script : scripts) {
+        auto shown = h.Run(script);
+        ASSERT_EQ(shown.size(), 2u) << script;
+        EXPECT_EQ(shown[0], (SConsoleEntry{"too many nested evaluations (infinite loop?)\n", kConsoleError})) << script;
+    }
+    EXPECT_EQ(h.Run("set a 5\n").front().text, "5\n");
+}
