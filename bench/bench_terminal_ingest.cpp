@@ -83,13 +83,14 @@ int main(int argc, char** argv)
         tick.restart();
     });
 
-    // The flood's lines are 80 characters with CR LF; the pane shows one break each.
-    const size_t lines = total / 82;
-    const qint64 shownTarget = static_cast<qint64>(lines) * 81;
+    // The flood's lines are 80 bytes: 78 characters, CR and LF; the pane
+    // shows one line break for the pair.
+    const size_t lines = total / 80;
+    const qint64 shownTarget = static_cast<qint64>(lines) * 79;
     QElapsedTimer clock;
     clock.start();
     probe.start();
-    device.Flood(lines * 82);
+    device.Flood(lines * 80);
     bool done = false;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, [&] {
@@ -109,8 +110,8 @@ int main(int argc, char** argv)
     const double worst = lateness.empty() ? 0 : lateness.back();
     const double p99 = lateness.empty() ? 0 : lateness[lateness.size() * 99 / 100];
     const qint64 shown = pane.document()->characterCount() - 1;
-    std::printf("terminal ingest: %zu bytes in %.2f s = %.2f MB/s (shown %lld of %lld characters%s)\n", lines * 82,
-                seconds, lines * 82 / seconds / 1e6, static_cast<long long>(shown),
+    std::printf("terminal ingest: %zu bytes in %.2f s = %.2f MB/s (shown %lld of %lld characters%s)\n", lines * 80,
+                seconds, lines * 80 / seconds / 1e6, static_cast<long long>(shown),
                 static_cast<long long>(shownTarget), done ? "" : ", timed out");
     std::printf("UI event-loop delay during the flood: worst %.1f ms, 99th percentile %.1f ms (%zu samples)\n", worst,
                 p99, lateness.size());

@@ -13,7 +13,10 @@ namespace {
 
 // The reader waits while this much received text is not yet shown: memory
 // stays bounded and nothing is dropped when the UI falls behind.
-constexpr size_t kMaxPending = 1 << 20;
+constexpr size_t kMaxPending = 4 << 20;
+// At most this much is inserted per turn of the event loop, so that typing,
+// menus and the console stay live while a device floods.
+constexpr size_t kFlushSlice = 32 << 10;
 
 QString SelectionText(const QTextCursor& cursor)
 {
@@ -78,8 +81,17 @@ void CVORLAView::FlushReceived()
     std::string batch;
     {
         std::lock_guard<std::mutex> lock(m_rxMutex);
-        batch.swap(m_rxPending);
-        m_flushQueued = false;
+        if (m_rxPending.size() <= kFlushSlice) {
+            batch.swap(m_rxPending);
+            m_flushQueued = false;
+        } else {
+            // Cut after a line break where possible, and come back for the rest.
+            size_t cut = m_rxPending.rfind('\n', kFlushSlice);
+            cut = (cut == std::string::npos || cut < kFlushSlice / 2) ? kFlushSlice : cut + 1;
+            batch = m_rxPending.substr(0, cut);
+            m_rxPending.erase(0, cut);
+            QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
+        }
     }
     m_rxCv.notify_all();
 
