@@ -61,7 +61,7 @@ struct COpening {
     std::atomic<bool> started{false};
     std::atomic<bool> lost{false};
     std::atomic<bool> discardNul{false}; // fNull of the last applied control block
-    std::thread reader;           // created by StartThreads, joined by Close (both under the engine lock order)
+    std::thread reader;           // created by StartThreads under the engine lock; joined by Close
     std::thread writer;
 
     // The slot, guarded by mx.
@@ -340,6 +340,8 @@ void CSerialPort::Impl::WriterThread(COpening* op)
                 op->result->written = true;
         } else if (r == CSerialLine::EWrite::Failed) {
             prompt.ShowMessage("Unable to write", &op->closing);
+        } else if (r == CSerialLine::EWrite::WaitFailed) {
+            prompt.ShowMessage("Error occured while waiting for object", &op->closing);
         }
         // A byte lost to the time-out counts as done, delay included.
         if (r == CSerialLine::EWrite::Written || r == CSerialLine::EWrite::TimedOut) {

@@ -251,3 +251,24 @@ TEST_F(SerialCollect, CancelAndCloseEndTheWaits)
     collector2.join();
     EXPECT_LT(ms.load(), 5000);
 }
+
+TEST_F(SerialSend, ByteThatTheLineDoesNotTakeIsLostAfterTheWriteTimeOut)
+{
+    Connect();
+    ASSERT_TRUE(m_device.HoldLine());
+    auto start = Clock::now();
+    EXPECT_FALSE(m_port.SendByte('z'));
+    auto elapsed = MsSince(start);
+    EXPECT_GE(elapsed, 1000); // 10 ms for the byte + 1000 ms
+    EXPECT_LT(elapsed, 1990); // ended by the write time-out, not by the sender's 2000 ms
+    EXPECT_TRUE(m_prompt.Messages().empty());
+
+    m_device.ReleaseLine();
+    EXPECT_TRUE(m_port.SendByte('y'));
+    ASSERT_TRUE(WaitUntil([&] {
+        std::string r = m_device.Received();
+        return !r.empty() && r.back() == 'y';
+    }, 10000));
+    std::string received = m_device.Received();
+    EXPECT_EQ(received.find_first_not_of(CDevSim::FillerByte()), received.size() - 1); // no 'z'
+}
