@@ -32,7 +32,7 @@ private:
 class CSerialLine {
 public:
     enum class EWait { Readable, Woken, Ended };
-    enum class EWrite { Written, TimedOut, Woken, Ended, Failed };
+    enum class EWrite { Written, TimedOut, Woken, Ended, Failed, WaitFailed };
 
     CSerialLine() = default;
     ~CSerialLine();
@@ -67,7 +67,7 @@ public:
     // (0 when nothing is waiting), or -1 when the line is gone.
     long Read(char* buffer, std::size_t size) const;
     // Writes one byte, waiting at most timeoutMs for the driver to take it.
-    // `error` holds errno after Failed.
+    // `error` holds errno after Failed (the write) or WaitFailed (the wait for room).
     EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, int& error) const;
 
 private:

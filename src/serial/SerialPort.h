@@ -36,7 +36,7 @@ public:
     std::string LastConfigureError() const; // why the last Configure failed (the device's reason), for the status bar
     void StartThreads();
     void Close();                         // ends and joins this opening's threads; idempotent
-    bool IsOpen() const;
+    bool IsOpen() const;                  // false once the line is lost, though Close is still due
 
     // Hands one byte to the writer and waits until it is written and its
     // transmit delay has passed, at most 2000 ms, or until cancel is set or

@@ -115,7 +115,8 @@ TEST_F(SerialReceive, RestoredSizeBelowTheContentKeepsItsLength)
     std::string first(1200, 'a');
     Connect();
     m_device.Inject(first);
-    ASSERT_TRUE(m_sink.WaitForBytes(1200, 5000));
+    // Filed just after the terminal has it.
+    ASSERT_TRUE(WaitUntil([&] { return m_port.ReceiveBufferContents().size() == 1200; }, 5000));
     m_port.RestoreReceiveBufferSize();
     EXPECT_EQ(m_port.ReadBufferSize(), 1000u);
     m_device.Inject("bcd");
@@ -204,6 +205,7 @@ TEST(SerialEngines, TwoEnginesKeepTheirOwnState)
     EXPECT_TRUE(portB.SendByte('3'));
     ASSERT_TRUE(a.WaitForReceived(1, 5000));
     ASSERT_TRUE(b.WaitForReceived(2, 5000));
+    portB.Close();
     EXPECT_EQ(a.Received(), "1");
     EXPECT_EQ(b.Received(), "23");
     EXPECT_EQ(portA.ReceiveBufferContents(), "alpha");

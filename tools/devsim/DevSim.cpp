@@ -77,6 +77,7 @@ bool CDevSim::Start(const SOptions& options, std::string& error)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = false;
+        m_holding = m_holdSeen = false;
         m_echo = true;
         m_line.clear();
         m_out.clear();
@@ -151,6 +152,39 @@ void CDevSim::Flood(std::size_t bytes)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_floodLeft = bytes;
         m_floodPos = 0;
+    }
+    Wake();
+}
+
+bool CDevSim::HoldLine()
+{
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_holding = true;
+        m_holdSeen = false;
+    }
+    Wake();
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_changed.wait_for(lock, std::chrono::seconds(5), [&] { return m_holdSeen || m_stop; }) || m_stop)
+            return false;
+    }
+    // Fill the port-to-device direction through our own end of the line.
+    int flags = fcntl(m_slave, F_GETFL);
+    fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    const std::string filler(4096, FillerByte());
+    while (write(m_slave, filler.data(), filler.size()) > 0) {
+    }
+    bool full = errno == EAGAIN;
+    fcntl(m_slave, F_SETFL, flags);
+    return full;
+}
+
+void CDevSim::ReleaseLine()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holding = false;
     }
     Wake();
 }
@@ -276,9 +310,14 @@ void CDevSim::Run()
                                            .count()) +
                       1;
         const bool wantWrite = !m_out.empty();
+        const bool wantRead = !m_holding;
+        if (m_holding && !m_holdSeen) {
+            m_holdSeen = true;
+            m_changed.notify_all();
+        }
         lock.unlock();
 
-        pollfd fds[2] = {{m_master, static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0},
+        pollfd fds[2] = {{m_master, static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0)), 0},
                          {m_wake, POLLIN, 0}};
         int r = poll(fds, 2, timeout);
         if (r < 0 && errno != EINTR) {

@@ -54,6 +54,14 @@ public:
     // Waits until at least `count` bytes have been received.
     bool WaitForReceived(std::size_t count, int timeoutMs) const;
 
+    // Holds the line towards the device, as a device that raised flow control
+    // would: stops reading and fills what the line buffers, so the port's
+    // next write has to wait. ReleaseLine reads again; the filler bytes then
+    // count as received (FillerByte() each).
+    bool HoldLine();
+    void ReleaseLine();
+    static constexpr char FillerByte() { return '~'; }
+
     // Bytes put on the line by the device so far (injected, echoed, answered, flooded).
     std::size_t SentCount() const;
     // Waits until everything queued and the flood are on the line.
@@ -84,6 +92,8 @@ private:
     mutable std::mutex m_mutex;     // guards everything below
     mutable std::condition_variable m_changed;
     bool m_stop = false;
+    bool m_holding = false;         // HoldLine: the device thread does not read
+    bool m_holdSeen = false;        // the device thread has noticed m_holding
     bool m_echo = true;             // modem: ATE0/ATE1
     std::string m_line;             // modem: command being typed
     std::string m_out;              // queued for the line

@@ -1,6 +1,7 @@
 // devsim: runs a simulated serial device until interrupted, e.g.
 //   devsim modem --link /tmp/ttyV0
 //   VORLA_COM1=/tmp/ttyV0 vorla
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

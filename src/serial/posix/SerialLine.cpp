@@ -169,7 +169,7 @@ CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, co
         int r = ::poll(fds, 2, static_cast<int>(left));
         if (r < 0 && errno != EINTR) {
             error = errno;
-            return EWrite::Failed;
+            return EWrite::WaitFailed;
         }
         if (r > 0 && fds[1].revents)
             return EWrite::Woken;

@@ -1,0 +1,121 @@
+// COM names to device paths: arguments, environment, devices present.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "serial/PortMap.h"
+#include "serial/SerialLine.h"
+
+namespace {
+
+bool Parse(std::vector<const char*> args, std::map<int, std::string>& paths, std::string& error)
+{
+    args.insert(args.begin(), "vorla");
+    return CPortMap::ParseArguments(static_cast<int>(args.size()), args.data(), paths, error);
+}
+
+} // namespace
+
+TEST(PortMap, ArgumentsMapPortsAndLeaveOtherArgumentsAlone)
+{
+    std::map<int, std::string> paths;
+    std::string error;
+    ASSERT_TRUE(Parse({"--demo", "--port", "COM2=/dev/ttyUSB0", "file.txt", "--port=com8=/tmp/a=b",
+                       "--port", "COM2=/dev/ttyACM1"},
+                      paths, error))
+        << error;
+    EXPECT_EQ(paths, (std::map<int, std::string>{{2, "/dev/ttyACM1"}, {8, "/tmp/a=b"}}));
+}
+
+TEST(PortMap, BadArgumentsGiveAClearError)
+{
+    struct {
+        std::vector<const char*> args;
+        const char* says;
+    } cases[] = {
+        {{"--port", "COM9=/dev/x"}, "COM1 to COM8"},
+        {{"--port", "COM0=/dev/x"}, "COM1 to COM8"},
+        {{"--port", "LPT1=/dev/x"}, "COM1 to COM8"},
+        {{"--port", "=/dev/x"}, "COM1 to COM8"},
+        {{"--port", "COM1"}, "expected COMn=PATH"},
+        {{"--port", "COM1="}, "path is empty"},
+        {{"--port"}, "needs COMn=PATH"},
+        {{"--port=COM12=/dev/x"}, "COM1 to COM8"},
+    };
+    for (auto& c : cases) {
+        std::map<int, std::string> paths;
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, paths, error)) << c.args.back();
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+TEST(PortMap, ArgumentsThenEnvironmentThenPresentDevices)
+{
+    std::map<std::string, std::string> env = {{"VORLA_COM1", "/dev/env1"}, {"VORLA_COM2", "/dev/env2"},
+                                              {"VORLA_COM5", ""}};
+    auto getEnv = [&](const char* name) -> const char* {
+        auto it = env.find(name);
+        return it == env.end() ? nullptr : it->second.c_str();
+    };
+    CPortMap map;
+    map.Build({{2, "/dev/arg2"}}, getEnv,
+              {"/dev/ttyUSB0", "/dev/arg2", "/dev/ttyUSB1", "/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2",
+               "/dev/ttyS3", "/dev/ttyS4"});
+    const char* expected[] = {"", "/dev/env1", "/dev/arg2", "/dev/ttyUSB0", "/dev/ttyUSB1",
+                              "/dev/ttyACM0", "/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2"};
+    for (int n = 1; n <= 8; ++n)
+        EXPECT_EQ(map.PathFor(n), expected[n]) << n;
+    EXPECT_EQ(map.SourceOf(1), CPortMap::ESource::Environment);
+    EXPECT_EQ(map.SourceOf(2), CPortMap::ESource::Argument);
+    EXPECT_EQ(map.SourceOf(3), CPortMap::ESource::Present);
+    EXPECT_EQ(map.Description(2), "/dev/arg2 (from --port)");
+    EXPECT_EQ(map.Description(1), "/dev/env1 (from VORLA_COM1)");
+    EXPECT_EQ(map.Description(3), "/dev/ttyUSB0 (found at start)");
+    EXPECT_EQ(map.PathFor(0), "");
+    EXPECT_EQ(map.PathFor(9), "");
+
+    map.Map(1, "/dev/pts/9");
+    EXPECT_EQ(map.Description(1), "/dev/pts/9 (simulated modem)");
+    map.Map(4, "");
+    EXPECT_EQ(map.Description(4), "COM4 is not mapped to a device");
+    map.Map(12, "/dev/x"); // ignored
+    EXPECT_EQ(map.PathFor(12), "");
+}
+
+TEST(PortMap, PortNumbers)
+{
+    EXPECT_EQ(CPortMap::PortNumber("COM1"), 1);
+    EXPECT_EQ(CPortMap::PortNumber("COM8"), 8);
+    for (const char* bad : {"COM0", "COM9", "COM10", "COM", "com1", "", "XCOM1"})
+        EXPECT_EQ(CPortMap::PortNumber(bad), 0) << bad;
+}
+
+TEST(PortMap, PresentDevicesInFamilyThenNumericOrder)
+{
+    char dir[] = "/tmp/vorla-dev-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string dev = std::string(dir) + "/dev", sys = std::string(dir) + "/sys";
+    mkdir(dev.c_str(), 0700);
+    mkdir(sys.c_str(), 0700);
+    for (const char* name : {"ttyS1", "ttyUSB10", "ttyACM0", "ttyUSB2", "ttyS0", "ttyS5", "tty0", "ttyUSBx", "ttyS"})
+        std::ofstream(dev + "/" + name).put('\n');
+    // ttyS0 has no UART behind it (type 0); ttyS1 has one; ttyS5 has no sysfs entry.
+    for (auto [name, type] : {std::pair{"ttyS0", "0"}, std::pair{"ttyS1", "4"}}) {
+        mkdir((sys + "/" + name).c_str(), 0700);
+        std::ofstream(sys + "/" + name + "/type") << type << "\n";
+    }
+    auto found = FindSerialDevices(dev, sys);
+    std::vector<std::string> expected;
+    for (const char* name : {"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS1", "ttyS5"})
+        expected.push_back(dev + "/" + name);
+    EXPECT_EQ(found, expected);
+    EXPECT_TRUE(FindSerialDevices(std::string(dir) + "/missing", sys).empty());
+    std::string cleanup = std::string("rm -rf ") + dir;
+    EXPECT_EQ(std::system(cleanup.c_str()), 0);
+}
