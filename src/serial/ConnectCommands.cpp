@@ -16,6 +16,16 @@ void Report(mytclview* console, const std::string& line, int kind)
     console->PrintToConsole(kConsolePrompt, kConsoleNotice);
 }
 
+// The engine's message box says only that the settings were refused; the
+// status bar says why (e.g. the device has no 7-bit mode).
+void ShowConfigureOutcome(QStatusBar* bar, const CSerialPort& serial, long result)
+{
+    if (result == 1)
+        bar->clearMessage();
+    else
+        bar->showMessage(QString::fromStdString(serial.LastConfigureError()));
+}
+
 } // namespace
 
 void CMainFrame::OnConnect()
@@ -37,7 +47,7 @@ void CMainFrame::OnConnect()
     m_wndCommandBar->m_cbPort->setEnabled(false);
     m_openPort = n;
     m_serial.ReadState();
-    m_serial.Configure();
+    ShowConfigureOutcome(statusBar(), m_serial, m_serial.Configure());
     PortSettings().m_dcb = m_serial.m_dcb;
     PortSettings().m_port = m_openPort;
     m_serial.StartThreads();
@@ -75,7 +85,7 @@ void CMainFrame::OnSettings()
     if (result == QDialog::Accepted) {
         // The reader and writer keep running while the new block is applied.
         ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, m_serial.m_dcb);
-        m_serial.Configure();
+        ShowConfigureOutcome(statusBar(), m_serial, m_serial.Configure());
     } else {
         record.m_dcb = m_serial.m_dcb; // edits of the control block are dropped
     }
