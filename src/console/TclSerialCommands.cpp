@@ -14,6 +14,7 @@ namespace {
 constexpr int kDefaultReadDelayMs = 200;
 const char kNoPortError[] = "Error : No Port Open to send data out";
 const char kNegativeDelayError[] = "Error : delay must not be negative";
+const char kNegativeSizeError[] = "Error : buffer size must not be negative";
 
 ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
 
@@ -33,6 +34,25 @@ bool Cancelled(ITclCommandContext* context)
 {
     const CCancelSignal* cancel = context->CancelSignal();
     return cancel && cancel->IsCancelled();
+}
+
+// The bytes of a command's text argument (none given: empty), up to the
+// first zero byte. Tcl hands string commands its internal form, in which a
+// zero character is the pair C0 80; converting to UTF-8 turns it back into a
+// zero byte, so that nothing after it is sent. Other characters go out as
+// UTF-8, as the console channel and the terminal pane send them.
+std::string TextToSend(int argc, const char** argv)
+{
+    if (argc < 2 || !argv[1])
+        return std::string();
+    Tcl_Encoding utf8 = Tcl_GetEncoding(nullptr, "utf-8");
+    Tcl_DString bytes;
+    Tcl_UtfToExternalDString(utf8, argv[1], -1, &bytes);
+    // A std::string built from the C text ends at the first zero byte.
+    std::string text(Tcl_DStringValue(&bytes));
+    Tcl_DStringFree(&bytes);
+    Tcl_FreeEncoding(utf8);
+    return text;
 }
 
 // The engine, when a port is open; null otherwise.
@@ -72,12 +92,11 @@ int SetDelay(ClientData clientData, Tcl_Interp* interp, int argc, const char** a
 int SendOutCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
 {
     ITclCommandContext* context = Context(clientData);
-    const char* text = argc > 1 ? argv[1] : "";
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
-    for (const char* p = text; *p; ++p) {
-        port->SendByte(static_cast<unsigned char>(*p), context->CancelSignal());
+    for (unsigned char b : TextToSend(argc, argv)) {
+        port->SendByte(b, context->CancelSignal());
         if (Cancelled(context))
             return CancelledResult(interp);
     }
@@ -88,11 +107,10 @@ int SendOutCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char**
 int SendOutRCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
 {
     ITclCommandContext* context = Context(clientData);
-    const char* text = argc > 1 ? argv[1] : "";
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
-    std::string answer = port->SendAndCollect(text, context->CancelSignal());
+    std::string answer = port->SendAndCollect(TextToSend(argc, argv), context->CancelSignal());
     if (Cancelled(context))
         return CancelledResult(interp);
     return Succeed(interp, answer);
@@ -123,14 +141,17 @@ int ResetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int, const
     return TCL_OK;
 }
 
-// Empties the receive buffer and sets its capacity. The number is taken as
-// an unsigned count, as the engine stores it.
+// Empties the receive buffer and sets its capacity. A negative number is
+// refused: as an unsigned count it would mean a buffer of about 4 GB.
 int SetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
 {
     if (argc != 2)
         return Fail(interp, "Error : parameter missing, example SetReadBufferSize 1000");
+    int size = ParseTclNumber(argv[1]);
+    if (size < 0)
+        return Fail(interp, kNegativeSizeError);
     if (CSerialPort* port = Engine(Context(clientData)))
-        port->ResizeReceiveBuffer(static_cast<uint32_t>(ParseTclNumber(argv[1])));
+        port->ResizeReceiveBuffer(static_cast<uint32_t>(size));
     return TCL_OK;
 }
 

@@ -1,0 +1,345 @@
+// The Tcl commands that reach the serial line, run through the interpreter
+// host against a real engine on a pseudo-terminal with a simulated device.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SerialTestSupport.h"
+#include "TclTestSupport.h"
+#include "devsim/DevSim.h"
+#include "serial/PortMap.h"
+#include "serial/SerialPort.h"
+
+using serial_test::Clock;
+using serial_test::MsSince;
+
+namespace {
+
+const SConsoleEntry kPrompt{kConsolePrompt, kConsoleNotice};
+const char kNoPort[] = "Error : No Port Open to send data out\n";
+
+std::vector<SConsoleEntry> Shows(const std::string& result, int kind = kConsoleOutput)
+{
+    if (result.empty())
+        return {kPrompt};
+    return {{result, kind}, kPrompt};
+}
+
+// An engine whose COM1 leads to a simulated device, reached by the commands
+// through a host whose owner reports the port as open when the test says so.
+class TclSerial : public ::testing::Test {
+protected:
+    void StartDevice(CDevSim::EMode mode, int answerDelayMs = 0)
+    {
+        CDevSim::SOptions options;
+        options.mode = mode;
+        options.answerDelayMs = answerDelayMs;
+        std::string error;
+        ASSERT_TRUE(m_device.Start(options, error)) << error;
+        m_ports.Map(1, m_device.Path());
+    }
+    // What Connect does to the engine; the owner's open port is set apart.
+    void OpenEngine()
+    {
+        ASSERT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
+        ASSERT_TRUE(m_port.ReadState());
+        m_port.m_dcb.BaudRate = 115200;
+        m_port.m_dcb.ByteSize = 8;
+        m_port.m_dcb.Parity = NOPARITY;
+        m_port.m_dcb.StopBits = ONESTOPBIT;
+        ASSERT_EQ(m_port.Configure(), 1) << m_port.LastConfigureError();
+        m_port.StartThreads();
+    }
+    void Connect(CDevSim::EMode mode, int answerDelayMs = 0)
+    {
+        StartDevice(mode, answerDelayMs);
+        OpenEngine();
+        m_tcl.owner.openPort = 1;
+    }
+    std::vector<SConsoleEntry> Run(const std::string& line) { return m_tcl.Run(line + "\n"); }
+    // The result of a command that succeeds, as the console shows it.
+    std::string Result(const std::string& line)
+    {
+        auto shown = Run(line);
+        if (shown.size() == 1 && shown[0] == kPrompt)
+            return "";
+        if (shown.size() == 2 && shown[0].kind == kConsoleOutput && shown[1] == kPrompt && !shown[0].text.empty())
+            return shown[0].text.substr(0, shown[0].text.size() - 1); // the line feed the host adds
+        ADD_FAILURE() << "unexpected output of " << line << ": " << ::testing::PrintToString(shown);
+        return "<failed>";
+    }
+    // Sends a marker and waits for it: every byte sent before it has arrived.
+    std::string ReceivedUpToMarker()
+    {
+        m_tcl.owner.openPort = 1;
+        const size_t before = m_device.ReceivedCount();
+        EXPECT_EQ(Run("SendOut |"), (std::vector<SConsoleEntry>{kPrompt}));
+        EXPECT_TRUE(m_device.WaitForReceived(before + 1, kIdleTimeoutMs));
+        std::string received = m_device.Received();
+        EXPECT_EQ(received.back(), '|');
+        received.pop_back();
+        m_device.ClearReceived();
+        return received;
+    }
+    // Runs line, waits until the device has received `sentBytes` bytes (the
+    // command is then in its wait), calls interrupt and returns how long the
+    // command took from then on and what it showed.
+    template <typename F>
+    std::vector<SConsoleEntry> Interrupt(const std::string& line, size_t sentBytes, F interrupt, long long& ms)
+    {
+        const size_t from = m_tcl.owner.console.Size();
+        m_tcl.Submit(line + "\n");
+        EXPECT_TRUE(m_device.WaitForReceived(sentBytes, kIdleTimeoutMs));
+        const auto start = Clock::now();
+        interrupt();
+        EXPECT_TRUE(m_tcl.host.WaitIdle(kIdleTimeoutMs));
+        ms = MsSince(start);
+        return Merged(m_tcl.owner.console.Entries(from));
+    }
+
+    serial_test::CRecordingPrompt m_enginePrompt;
+    serial_test::CRecordingSink m_sink;
+    CDevSim m_device;
+    CPortMap m_ports;
+    CSerialPort m_port{m_enginePrompt, m_ports};
+    CTclHostHarness m_tcl; // declared last: its Tcl thread ends before the engine goes
+
+    void SetUp() override
+    {
+        m_port.AttachTerminal(&m_sink);
+        m_tcl.owner.port = &m_port;
+    }
+};
+
+} // namespace
+
+TEST_F(TclSerial, CommandsAreRegistered)
+{
+    const char* names[] = {"SendOut",           "SendOutR",          "SetVorlaReadDelay",
+                           "GetVorlaReadDelay", "ResetVorlaReadDelay", "SetVorlaInternalReadDelay",
+                           "SetReadBufferSize", "GetReadBufferSize", "ResetReadBufferSize"};
+    for (const char* name : names)
+        EXPECT_EQ(Result(std::string("llength [info commands ") + name + "]"), "1") << name;
+}
+
+// With no port open neither command sends anything, even with the engine
+// ready on the line: the owner's open port is the one test.
+TEST_F(TclSerial, NoPortOpenGivesTheErrorAndSendsNothing)
+{
+    StartDevice(CDevSim::EMode::Silent);
+    OpenEngine();
+    for (const char* line : {"SendOut AT\\r", "SendOutR AT\\r", "SendOut", "SendOutR"})
+        EXPECT_EQ(Run(line), Shows(kNoPort, kConsoleError)) << line;
+    EXPECT_EQ(ReceivedUpToMarker(), "");
+}
+
+struct SSendCase {
+    const char* line;
+    std::string sent;
+};
+
+// What reaches the line for each argument; the result is always empty.
+TEST_F(TclSerial, SendOutSendsTheArgumentsBytesUpToTheFirstZero)
+{
+    const std::vector<SSendCase> cases = {
+        {"SendOut AT\\r", "AT\r"},
+        {"SendOut", ""},
+        {"SendOut {}", ""},
+        {"SendOut a b c", "a"},                       // further arguments are ignored
+        {"SendOut \"A T\\n\"", "A T\n"},
+        {"SendOut [binary format a3 x]", "x"},        // Tcl hands a zero character as C0 80
+        {"SendOut \"A\\x00B\"", "A"},
+        {"SendOut \\x01\\x7f", "\x01\x7f"},
+        {"SendOut \\u00e9", "\xc3\xa9"},              // UTF-8, as the console channel writes it
+        {"SetVorlaReadDelay 0; SendOutR \"A\\x00B\"", "A"},
+        {"SendOutR [binary format a2 y]", "y"},
+    };
+    Connect(CDevSim::EMode::Silent);
+    for (const SSendCase& c : cases) {
+        EXPECT_EQ(Run(c.line), (std::vector<SConsoleEntry>{kPrompt})) << c.line;
+        EXPECT_EQ(ReceivedUpToMarker(), c.sent) << c.line;
+    }
+}
+
+TEST_F(TclSerial, SendOutRTowardASilentDeviceIsEmptyAfterBothDelays)
+{
+    Connect(CDevSim::EMode::Silent);
+    const auto start = Clock::now();
+    EXPECT_EQ(Run("SendOutR x"), (std::vector<SConsoleEntry>{kPrompt}));
+    const long long ms = MsSince(start);
+    EXPECT_GE(ms, 5 + 200);
+    EXPECT_LT(ms, 205 + 2000); // catches a hang or a delay taken in the wrong unit
+    EXPECT_EQ(m_device.Received(), "x");
+}
+
+struct SModemCase {
+    int answerDelayMs;
+    const char* settings;  // Tcl commands run first
+    const char* line;
+    std::string result;
+};
+
+// The modem echoes at once and answers after its answer delay. Delays wide
+// enough apart that the outcome does not depend on the machine's load.
+TEST_F(TclSerial, SendOutRCollectsWhatArrivesBetweenTheClearAndTheReadDelay)
+{
+    const std::vector<SModemCase> cases = {
+        // The echo comes within the internal read delay and is dropped.
+        {100, "SetVorlaInternalReadDelay 50", "SendOutR AT\\r", "\r\nOK\r\n"},
+        {100, "SetVorlaInternalReadDelay 50", "SendOutR ATI\\r", "\r\nDEVSIM MODEM 1.0\r\n\r\nOK\r\n"},
+        {100, "SetVorlaInternalReadDelay 50", "SendOutR ATX\\r", "\r\nERROR\r\n"},
+        // An answer as quick as the echo is dropped with it.
+        {0, "SetVorlaInternalReadDelay 100", "SendOutR AT\\r", ""},
+        // An answer later than the read delay is not part of the result.
+        {400, "SetVorlaReadDelay 100", "SendOutR AT\\r", ""},
+        // Only the last ReadBufferSize bytes are kept.
+        {100, "SetVorlaInternalReadDelay 50; SetReadBufferSize 3", "SendOutR ATI\\r", "K\r\n"},
+    };
+    for (const SModemCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        m_port.Close(); // a fresh modem for each case
+        Connect(CDevSim::EMode::Modem, c.answerDelayMs);
+        ASSERT_EQ(Run(std::string("ResetVorlaReadDelay; SetVorlaInternalReadDelay 5; ResetReadBufferSize; ") +
+                      c.settings),
+                  (std::vector<SConsoleEntry>{kPrompt}));
+        EXPECT_EQ(Result(c.line), c.result);
+    }
+}
+
+// A late answer still reaches the terminal and the buffer; the next SendOutR
+// drops it before it collects.
+TEST_F(TclSerial, LateAnswerIsDroppedByTheNextSendOutR)
+{
+    Connect(CDevSim::EMode::Modem, 300);
+    EXPECT_EQ(Result("SetVorlaInternalReadDelay 50; SetVorlaReadDelay 50; SendOutR ATE0\\r"), "");
+    ASSERT_TRUE(m_sink.WaitForBytes(5 + 6, kIdleTimeoutMs)); // echo and the late OK
+    EXPECT_EQ(Result("SetVorlaInternalReadDelay 100; SetVorlaReadDelay 1000; SendOutR ATI\\r"),
+              "\r\nDEVSIM MODEM 1.0\r\n\r\nOK\r\n"); // no echo any more, no stale OK
+}
+
+struct SSettingCase {
+    const char* line;
+    std::vector<SConsoleEntry> shown;
+};
+
+// The read settings work with or without a port; run in order.
+TEST_F(TclSerial, ReadSettingsCommands)
+{
+    const auto error = [](const char* text) { return Shows(std::string(text) + "\n", kConsoleError); };
+    const auto missingDelay = error("Error : parameter missing, example SetVorlaReadDelay 10");
+    const auto missingInternal = error("Error : parameter missing, example SetVorlaInternalReadDelay 10");
+    const auto missingSize = error("Error : parameter missing, example SetReadBufferSize 1000");
+    const auto negativeDelay = error("Error : delay must not be negative");
+    const auto negativeSize = error("Error : buffer size must not be negative");
+    const std::vector<SSettingCase> cases = {
+        {"GetVorlaReadDelay", Shows("200\n")},
+        {"GetReadBufferSize", Shows("1000\n")},
+        {"SetVorlaReadDelay", missingDelay},
+        {"SetVorlaReadDelay 1 2", missingDelay},
+        {"GetVorlaReadDelay", Shows("200\n")},
+        {"SetVorlaReadDelay abc", Shows("")},
+        {"GetVorlaReadDelay", Shows("0\n")},
+        {"SetVorlaReadDelay 50", Shows("")},
+        {"GetVorlaReadDelay", Shows("50\n")},
+        {"SetVorlaReadDelay {  75ms}", Shows("")},
+        {"GetVorlaReadDelay", Shows("75\n")},
+        {"SetVorlaReadDelay -5", negativeDelay},
+        {"GetVorlaReadDelay", Shows("75\n")},
+        {"SetVorlaReadDelay 99999999999", Shows("")}, // large delays stand: a cancel ends them
+        {"GetVorlaReadDelay", Shows("2147483647\n")},
+        {"ResetVorlaReadDelay", Shows("")},
+        {"GetVorlaReadDelay", Shows("200\n")},
+        {"ResetVorlaReadDelay extra args", Shows("")},
+        {"SetVorlaInternalReadDelay", missingInternal},
+        {"SetVorlaInternalReadDelay 1 2", missingInternal},
+        {"SetVorlaInternalReadDelay -1", negativeDelay},
+        {"SetVorlaInternalReadDelay 12", Shows("")},
+        {"SetReadBufferSize", missingSize},
+        {"SetReadBufferSize 1 2", missingSize},
+        {"SetReadBufferSize -1", negativeSize},
+        {"GetReadBufferSize", Shows("1000\n")},
+        {"SetReadBufferSize 3", Shows("")},
+        {"GetReadBufferSize", Shows("3\n")},
+        {"SetReadBufferSize 0", Shows("")},
+        {"GetReadBufferSize", Shows("0\n")},
+        {"ResetReadBufferSize", Shows("")},
+        {"GetReadBufferSize", Shows("1000\n")},
+        {"set d [GetVorlaReadDelay]; incr d", Shows("201\n")},
+    };
+    for (const SSettingCase& c : cases)
+        EXPECT_EQ(Run(c.line), c.shown) << c.line;
+    EXPECT_EQ(m_port.InternalReadDelay(), 12);
+}
+
+// SetReadBufferSize empties the buffer; ResetReadBufferSize only restores
+// the size, so a fuller buffer keeps its length and new bytes displace the
+// oldest.
+TEST_F(TclSerial, BufferSizeCommandsAndTheReceiveBuffer)
+{
+    Connect(CDevSim::EMode::Silent);
+    m_device.Inject("old");
+    ASSERT_TRUE(m_sink.WaitForBytes(3, kIdleTimeoutMs));
+    m_port.Close(); // joins the reader: everything shown is stored
+    ASSERT_EQ(m_port.ReceiveBufferContents(), "old");
+    EXPECT_EQ(Run("SetReadBufferSize 1500"), (std::vector<SConsoleEntry>{kPrompt}));
+    EXPECT_EQ(m_port.ReceiveBufferContents(), "");
+
+    OpenEngine();
+    m_device.Inject(std::string(1200, 'a'));
+    ASSERT_TRUE(m_sink.WaitForBytes(3 + 1200, kIdleTimeoutMs));
+    m_port.Close();
+    EXPECT_EQ(Run("ResetReadBufferSize; GetReadBufferSize"), Shows("1000\n"));
+    OpenEngine();
+    m_device.Inject("bcd");
+    ASSERT_TRUE(m_sink.WaitForBytes(3 + 1203, kIdleTimeoutMs));
+    m_port.Close();
+    const std::string contents = m_port.ReceiveBufferContents();
+    EXPECT_EQ(contents.size(), 1200u);
+    EXPECT_EQ(contents.substr(contents.size() - 4), "abcd");
+}
+
+// Ctrl+Break, shut-down and a closed port each end a long wait at once.
+TEST_F(TclSerial, InterruptedWaitsEndPromptly)
+{
+    Connect(CDevSim::EMode::Silent);
+    long long ms = 0;
+    EXPECT_EQ(Interrupt("SetVorlaReadDelay 60000; SendOutR x", 1, [&] { m_tcl.host.CancelEvaluation(); }, ms),
+              Shows("eval unwound\n", kConsoleError));
+    EXPECT_LT(ms, 2000);
+    EXPECT_EQ(Run("GetVorlaReadDelay"), Shows("60000\n")); // the interpreter goes on
+
+    // Each byte waits 100 ms after it is written: a long text is cut short.
+    m_port.SetTransmitDelays(100, 100);
+    m_device.ClearReceived();
+    EXPECT_EQ(Interrupt("SendOut [string repeat a 1000]", 1, [&] { m_tcl.host.CancelEvaluation(); }, ms),
+              Shows("eval unwound\n", kConsoleError));
+    EXPECT_LT(ms, 2000);
+    EXPECT_LT(m_device.ReceivedCount(), 100u);
+    m_port.SetTransmitDelays(0, 0);
+
+    // The port closes under the command: it ends with what it collected.
+    m_device.ClearReceived();
+    EXPECT_EQ(Interrupt("SendOutR y", 1, [&] { m_port.Close(); }, ms), (std::vector<SConsoleEntry>{kPrompt}));
+    EXPECT_LT(ms, 2000);
+    OpenEngine();
+    m_port.SetTransmitDelays(100, 100);
+    m_device.ClearReceived();
+    EXPECT_EQ(Interrupt("SendOut [string repeat b 1000]", 1, [&] { m_port.Close(); }, ms),
+              (std::vector<SConsoleEntry>{kPrompt}));
+    EXPECT_LT(ms, 2000);
+    m_port.SetTransmitDelays(0, 0);
+
+    // The application closes: the host ends and joins its thread in time.
+    OpenEngine();
+    m_device.ClearReceived();
+    m_tcl.Submit("SendOutR z\n");
+    ASSERT_TRUE(m_device.WaitForReceived(1, kIdleTimeoutMs));
+    const auto start = Clock::now();
+    EXPECT_TRUE(m_tcl.host.Shutdown(CTclHost::kShutdownTimeoutMs));
+    EXPECT_LT(MsSince(start), 2000);
+}
