@@ -195,7 +195,8 @@ TEST_F(SerialCollect, AnswerAfterTheReadDelayIsLeftOut)
     Start(CDevSim::EMode::Modem, 1500);
     for (char c : std::string("ATE0\r"))
         ASSERT_TRUE(m_port.SendByte(static_cast<unsigned char>(c)));
-    ASSERT_TRUE(m_sink.WaitForBytes(5 + 6, 10000)); // echo and OK: no echo from now on
+    // Echo and OK filed (just after the terminal has them): no echo from now on.
+    ASSERT_TRUE(WaitUntil([&] { return m_port.ReceiveBufferContents() == "ATE0\r\r\nOK\r\n"; }, 10000));
     m_port.SetInternalReadDelay(0);
     m_port.SetReadDelay(300);
     EXPECT_EQ(m_port.SendAndCollect("ATI\r"), "");

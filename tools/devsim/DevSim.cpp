@@ -172,10 +172,18 @@ bool CDevSim::HoldLine()
     // Fill the port-to-device direction through our own end of the line.
     int flags = fcntl(m_slave, F_GETFL);
     fcntl(m_slave, F_SETFL, flags | O_NONBLOCK);
+    // The kernel moves buffered bytes along a little later, making room
+    // again: the line counts as full once it has had no room for 100 ms.
     const std::string filler(4096, FillerByte());
-    while (write(m_slave, filler.data(), filler.size()) > 0) {
+    bool full = false;
+    for (int round = 0; round < 1000 && !full; ++round) {
+        while (write(m_slave, filler.data(), filler.size()) > 0) {
+        }
+        if (errno != EAGAIN)
+            break;
+        pollfd p {m_slave, POLLOUT, 0};
+        full = poll(&p, 1, 100) == 0;
     }
-    bool full = errno == EAGAIN;
     fcntl(m_slave, F_SETFL, flags);
     return full;
 }
