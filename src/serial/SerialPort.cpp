@@ -40,7 +40,7 @@ inline char Sanitise(unsigned char c)
 // changes the signal's list of wake-ups, never whether it is set.
 CCancelSignal::Subscription Subscribe(const CCancelSignal* signal, CCancelSignal::Callback wake)
 {
-    return const_cast<CCancelSignal*>(signal)->OnCancel(std::move(wake));
+    return signal->OnCancel(std::move(wake));
 }
 
 // What a sender learns about its byte; owned by the waiting sender.

@@ -59,7 +59,7 @@ public:
         }
         m_changed.notify_all();
         if (blockUntilAbandoned && abandon) {
-            auto sub = const_cast<CCancelSignal*>(abandon)->OnCancel([this] {
+            auto sub = abandon->OnCancel([this] {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_changed.notify_all();
             });

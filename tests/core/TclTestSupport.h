@@ -145,7 +145,7 @@ public:
         // Subscribe before taking m_mutex: the wake-up takes it under the signal's lock.
         CCancelSignal::Subscription wake;
         if (abandon) {
-            wake = const_cast<CCancelSignal*>(abandon)->OnCancel([this] {
+            wake = abandon->OnCancel([this] {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_cv.notify_all();
             });

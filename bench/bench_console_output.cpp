@@ -1,0 +1,101 @@
+// Console output rate through the real console pane (offscreen): the Tcl
+// thread evaluates a loop of 100,000 puts and every line goes through the
+// console channel into the pane. Prints the time until the fresh prompt
+// stands after the last line, beside the same loop in tclsh writing to a file.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/IUserPrompt.h"
+#include "app/UiBridge.h"
+#include "console/ConsoleView.h"
+#include "console/TclHost.h"
+#include "serial/PortMap.h"
+#include "serial/SerialPort.h"
+
+namespace {
+
+const char* const kLoop = "for {set i 0} {$i<100000} {incr i} {puts \"line $i\"}";
+
+class CBenchPrompt : public IUserPrompt {
+public:
+    void ShowMessage(const std::string&, const CCancelSignal*) override {}
+    bool AskYesNo(const std::string&, const CCancelSignal*) override { return false; }
+    void RequestQuit() override {}
+};
+
+class CBenchOwner : public ITclHostOwner {
+public:
+    CBenchOwner(mytclview& pane, CSerialPort& port, IUserPrompt& prompt) : m_pane(pane), m_port(port), m_prompt(prompt) {}
+    IConsole* ConsolePane() override { return &m_pane; }
+    int OpenPort() const override { return 0; }
+    CSerialPort& SerialPort() override { return m_port; }
+    IUserPrompt& Prompt() override { return m_prompt; }
+
+private:
+    mytclview& m_pane;
+    CSerialPort& m_port;
+    IUserPrompt& m_prompt;
+};
+
+double TclshSeconds()
+{
+    const std::string script = "/tmp/vorla-bench-loop.tcl";
+    std::ofstream(script) << "set f [open /tmp/vorla-bench-loop.out w]\n"
+                          << "for {set i 0} {$i<100000} {incr i} {puts $f \"line $i\"}\nclose $f\n";
+    QElapsedTimer clock;
+    clock.start();
+    if (std::system(("tclsh8.6 " + script).c_str()) != 0)
+        return -1;
+    return clock.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    CUiBridge bridge;
+    CBenchPrompt prompt;
+    CPortMap ports;
+    CSerialPort port(prompt, ports);
+    mytclview pane(bridge, prompt);
+    pane.resize(1000, 300);
+    pane.show();
+    CBenchOwner owner(pane, port, prompt);
+    double seconds = 0;
+    {
+        CTclHost host;
+        host.SetMainWindow(&owner);
+        host.AttachConsole();
+        QElapsedTimer clock;
+        clock.start();
+        host.SubmitCommandText(std::string(kLoop) + "\n");
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, [&] {
+            const QTextBlock last = pane.document()->lastBlock();
+            if (last.text() == "VORLA > " && pane.document()->blockCount() > 100000) {
+                seconds = clock.nsecsElapsed() / 1e9;
+                app.quit();
+            } else if (clock.elapsed() > 600000) {
+                app.quit();
+            }
+        });
+        check.start(5);
+        app.exec();
+        bridge.Shutdown();
+        host.DeleteInterpreter();
+    }
+    std::printf("console pane: 100,000 lines of puts shown in %.2f s (%.0f lines/s)\n", seconds,
+                seconds > 0 ? 100000 / seconds : 0.0);
+    std::printf("tclsh8.6 writing the same loop to a file: %.2f s\n", TclshSeconds());
+    return seconds > 0 ? 0 : 1;
+}
