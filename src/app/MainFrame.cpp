@@ -17,7 +17,10 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QAbstractTextDocumentLayout>
+#include <QPainter>
 #include <QPrinter>
+#include <QStringDecoder>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -111,7 +114,11 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     auto translate = [this](QKeyEvent* key) { return TranslateKey(key); };
     terminal->m_translateKey = translate;
     console->m_translateKey = translate;
+    // A file dropped anywhere on the window opens as the document: the panes
+    // take no drops of their own (they would insert the file's name as text).
     setAcceptDrops(true);
+    terminal->setAcceptDrops(false);
+    console->setAcceptDrops(false);
     terminal->OnInitialUpdate();
     qApp->installEventFilter(this);
 }
@@ -529,8 +536,15 @@ bool CMainFrame::OpenDocument(const QString& path)
         m_prompt.ShowMessage(error);
         return false;
     }
+    // Saved text is UTF-8; a file that is not (a log written byte for byte
+    // by another program) shows each byte as one character, as received
+    // bytes are shown.
+    QStringDecoder utf8(QStringConverter::Utf8);
+    QString shown = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    if (utf8.hasError())
+        shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     Terminal()->ClearText();
-    Terminal()->setPlainText(QString::fromUtf8(text.data(), static_cast<int>(text.size())));
+    Terminal()->setPlainText(shown);
     Terminal()->OnInitialUpdate();
     QTextCursor end = Terminal()->textCursor();
     end.movePosition(QTextCursor::End);
@@ -538,11 +552,53 @@ bool CMainFrame::OpenDocument(const QString& path)
     return true;
 }
 
+namespace {
+
+const QMarginsF kPrintMargins(0.5, 0.5, 0.5, 0.5); // inches, on every side
+
+// Prints a copy of the text on the printer's pages, filling each page up to
+// its margins. Long lines wrap at the right margin whatever the pane's Wrap
+// setting, so nothing is cut off. Returns false when the printer cannot start.
+bool PrintText(const QTextDocument& text, QPrinter& printer)
+{
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    std::unique_ptr<QTextDocument> doc(text.clone());
+    doc->documentLayout()->setPaintDevice(&printer);
+    doc->setDocumentMargin(0);
+    QTextOption option = doc->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc->setDefaultTextOption(option);
+    // The painter's origin is the top-left corner inside the margins.
+    const QRectF body(QPointF(0, 0), printer.pageLayout().paintRectPixels(printer.resolution()).size());
+    doc->setPageSize(body.size());
+    const int pages = doc->pageCount();
+    const int first = printer.fromPage() > 0 ? printer.fromPage() : 1;
+    const int last = printer.toPage() > 0 ? std::min(printer.toPage(), pages) : pages;
+    for (int page = first; page <= last; ++page) {
+        if (page > first)
+            printer.newPage();
+        const QRectF view = body.translated(0, (page - 1) * body.height());
+        painter.save();
+        painter.translate(0, -view.top());
+        painter.setClipRect(view);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = view;
+        context.palette.setColor(QPalette::Text, Qt::black);
+        doc->documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
+    return true;
+}
+
+} // namespace
+
 QPrinter& CMainFrame::Printer()
 {
     if (!m_printer) {
         m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        m_printer->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+        m_printer->setPageMargins(kPrintMargins, QPageLayout::Inch);
     }
     return *m_printer;
 }
@@ -559,8 +615,9 @@ void CMainFrame::OnPrint()
     }
     if (!go)
         return;
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
-    Terminal()->print(&printer);
+    printer.setPageMargins(kPrintMargins, QPageLayout::Inch);
+    if (!PrintText(*Terminal()->document(), printer))
+        m_prompt.ShowMessage("Failed to start print job.");
 }
 
 void CMainFrame::OnPrintPreview()
@@ -568,8 +625,8 @@ void CMainFrame::OnPrintPreview()
     QPrinter& printer = Printer();
     QPrintPreviewDialog preview(&printer, this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
-        target->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
-        Terminal()->print(target);
+        target->setPageMargins(kPrintMargins, QPageLayout::Inch);
+        PrintText(*Terminal()->document(), *target);
     });
     preview.exec();
 }
@@ -603,19 +660,29 @@ bool CMainFrame::OnFindNext()
         flags |= QTextDocument::FindWholeWords;
     if (!m_findDlg->Down())
         flags |= QTextDocument::FindBackward;
-    // The whole text is searched, wrapping around at its end: the pane's key
-    // rule has usually just put the caret there.
+    // The whole text is searched, wrapping around at its end. A search goes
+    // on from the selection (the last match, or the user's own), else from
+    // the last match in this pane: the terminal's key rule has moved the
+    // caret to the end and cleared the selection before Ctrl+F or F3 run.
+    // Failing both, it starts at the caret.
     QTextDocument* document = pane->document();
-    QTextCursor found = document->find(m_findDlg->FindWhat(), pane->textCursor(), flags);
+    QTextCursor from = pane->textCursor();
+    const QTextCursor last = m_findDlg->LastMatch();
+    if (!from.hasSelection() && !last.isNull() && last.document() == document && last.hasSelection())
+        from = last;
+    QTextCursor found = document->find(m_findDlg->FindWhat(), from, flags);
     if (found.isNull()) {
         QTextCursor wrap(document);
         if (!m_findDlg->Down())
             wrap.movePosition(QTextCursor::End);
         found = document->find(m_findDlg->FindWhat(), wrap, flags);
     }
-    if (found.isNull())
+    if (found.isNull()) {
+        QApplication::beep();
         return false;
+    }
     pane->setTextCursor(found);
+    m_findDlg->SetLastMatch(found);
     return true;
 }
 
