@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "SerialTestSupport.h"
@@ -77,24 +75,38 @@ protected:
     std::string ReceivedUpToMarker()
     {
         m_tcl.owner.openPort = 1;
-        const size_t before = m_device.ReceivedCount();
         EXPECT_EQ(Run("SendOut |"), (std::vector<SConsoleEntry>{kPrompt}));
-        EXPECT_TRUE(m_device.WaitForReceived(before + 1, kIdleTimeoutMs));
+        if (!WaitForByte('|'))
+            return "<no marker>";
         std::string received = m_device.Received();
         EXPECT_EQ(received.back(), '|');
         received.pop_back();
         m_device.ClearReceived();
         return received;
     }
-    // Runs line, waits until the device has received `sentBytes` bytes (the
+    // Waits until the device has received the byte c (a byte still on its
+    // way from an earlier command does not count).
+    bool WaitForByte(char c)
+    {
+        std::string received;
+        while (received.find(c) == std::string::npos) {
+            if (!m_device.WaitForReceived(received.size() + 1, kIdleTimeoutMs)) {
+                ADD_FAILURE() << "'" << c << "' never arrived; received: " << received;
+                return false;
+            }
+            received = m_device.Received();
+        }
+        return true;
+    }
+    // Runs line, waits until the device has received the byte `sent` (the
     // command is then in its wait), calls interrupt and returns how long the
     // command took from then on and what it showed.
     template <typename F>
-    std::vector<SConsoleEntry> Interrupt(const std::string& line, size_t sentBytes, F interrupt, long long& ms)
+    std::vector<SConsoleEntry> Interrupt(const std::string& line, char sent, F interrupt, long long& ms)
     {
         const size_t from = m_tcl.owner.console.Size();
         m_tcl.Submit(line + "\n");
-        EXPECT_TRUE(m_device.WaitForReceived(sentBytes, kIdleTimeoutMs));
+        EXPECT_TRUE(WaitForByte(sent));
         const auto start = Clock::now();
         interrupt();
         EXPECT_TRUE(m_tcl.host.WaitIdle(kIdleTimeoutMs));
@@ -196,7 +208,7 @@ TEST_F(TclSerial, SendOutRCollectsWhatArrivesBetweenTheClearAndTheReadDelay)
         // An answer as quick as the echo is dropped with it.
         {0, "SetVorlaInternalReadDelay 100", "SendOutR AT\\r", ""},
         // An answer later than the read delay is not part of the result.
-        {400, "SetVorlaReadDelay 100", "SendOutR AT\\r", ""},
+        {400, "SetVorlaInternalReadDelay 50; SetVorlaReadDelay 100", "SendOutR AT\\r", ""},
         // Only the last ReadBufferSize bytes are kept.
         {100, "SetVorlaInternalReadDelay 50; SetReadBufferSize 3", "SendOutR ATI\\r", "K\r\n"},
     };
@@ -308,7 +320,7 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
 {
     Connect(CDevSim::EMode::Silent);
     long long ms = 0;
-    EXPECT_EQ(Interrupt("SetVorlaReadDelay 60000; SendOutR x", 1, [&] { m_tcl.host.CancelEvaluation(); }, ms),
+    EXPECT_EQ(Interrupt("SetVorlaReadDelay 60000; SendOutR x", 'x', [&] { m_tcl.host.CancelEvaluation(); }, ms),
               Shows("eval unwound\n", kConsoleError));
     EXPECT_LT(ms, 2000);
     EXPECT_EQ(Run("GetVorlaReadDelay"), Shows("60000\n")); // the interpreter goes on
@@ -316,7 +328,7 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
     // Each byte waits 100 ms after it is written: a long text is cut short.
     m_port.SetTransmitDelays(100, 100);
     m_device.ClearReceived();
-    EXPECT_EQ(Interrupt("SendOut [string repeat a 1000]", 1, [&] { m_tcl.host.CancelEvaluation(); }, ms),
+    EXPECT_EQ(Interrupt("SendOut [string repeat a 1000]", 'a', [&] { m_tcl.host.CancelEvaluation(); }, ms),
               Shows("eval unwound\n", kConsoleError));
     EXPECT_LT(ms, 2000);
     EXPECT_LT(m_device.ReceivedCount(), 100u);
@@ -324,12 +336,12 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
 
     // The port closes under the command: it ends with what it collected.
     m_device.ClearReceived();
-    EXPECT_EQ(Interrupt("SendOutR y", 1, [&] { m_port.Close(); }, ms), (std::vector<SConsoleEntry>{kPrompt}));
+    EXPECT_EQ(Interrupt("SendOutR y", 'y', [&] { m_port.Close(); }, ms), (std::vector<SConsoleEntry>{kPrompt}));
     EXPECT_LT(ms, 2000);
     OpenEngine();
     m_port.SetTransmitDelays(100, 100);
     m_device.ClearReceived();
-    EXPECT_EQ(Interrupt("SendOut [string repeat b 1000]", 1, [&] { m_port.Close(); }, ms),
+    EXPECT_EQ(Interrupt("SendOut [string repeat b 1000]", 'b', [&] { m_port.Close(); }, ms),
               (std::vector<SConsoleEntry>{kPrompt}));
     EXPECT_LT(ms, 2000);
     m_port.SetTransmitDelays(0, 0);
@@ -338,8 +350,28 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
     OpenEngine();
     m_device.ClearReceived();
     m_tcl.Submit("SendOutR z\n");
-    ASSERT_TRUE(m_device.WaitForReceived(1, kIdleTimeoutMs));
+    ASSERT_TRUE(WaitForByte('z'));
     const auto start = Clock::now();
     EXPECT_TRUE(m_tcl.host.Shutdown(CTclHost::kShutdownTimeoutMs));
     EXPECT_LT(MsSince(start), 2000);
+}
+
+// The modem check script that ships with the tests, as Run Script sources it.
+TEST_F(TclSerial, ModemCheckScriptPassesOnlyAgainstTheModem)
+{
+    std::string path = __FILE__;
+    path = path.substr(0, path.rfind('/')) + "/../scripts/modem_check.tcl";
+    Connect(CDevSim::EMode::Modem, 30); // default delays, as a user would have them
+    auto shown = Run(MakeSourceCommand(path));
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown.back(), kPrompt);
+    EXPECT_NE(shown[0].text.find("all 8 checks passed\nPASS\n"), std::string::npos) << shown[0].text;
+    EXPECT_EQ(shown.size(), 2u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(Result("GetVorlaReadDelay"), "200");
+
+    m_port.Close();
+    Connect(CDevSim::EMode::Silent);
+    shown = Run(MakeSourceCommand(path));
+    ASSERT_EQ(shown.size(), 3u) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown[1], (SConsoleEntry{"FAIL: 8 of 8 checks failed: AT AT AT ATI ATE0 AT ATE1 ATQ9\n", kConsoleError}));
 }
