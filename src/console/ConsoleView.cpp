@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QTextBlock>
+#include <QTimer>
 
 #include "app/Globals.h"
 #include "app/IUserPrompt.h"
@@ -73,15 +74,37 @@ void mytclview::PrintOnUiThread(const QString& text, int kind)
     cursor.movePosition(QTextCursor::End);
     QTextCharFormat format;
     format.setForeground(KindColour(kind));
+    HoldPainting();
     cursor.insertText(toPrint, format);
-    setTextCursor(cursor);
-    setFocus();
-    QTextCharFormat black;
-    black.setForeground(QColor(0, 0, 0));
-    setCurrentCharFormat(black);
-    ensureCursorVisible();
+    // A caret at the end follows the insertion by itself; only a caret
+    // elsewhere, or a selection, needs moving (which costs a relayout).
+    const QTextCursor caret = textCursor();
+    if (caret.hasSelection() || caret.position() != cursor.position())
+        setTextCursor(cursor);
+    if (!hasFocus())
+        setFocus();
+    if (currentCharFormat().foreground().color() != QColor(0, 0, 0)) {
+        QTextCharFormat black;
+        black.setForeground(QColor(0, 0, 0));
+        setCurrentCharFormat(black);
+    }
     if (blankOwed)
         PrintOnUiThread(QStringLiteral(" "), kConsoleOutput);
+}
+
+void mytclview::HoldPainting()
+{
+    // A script that prints line after line would otherwise repaint and
+    // scroll the pane once per line: paint at most once a frame instead.
+    if (m_paintHeld)
+        return;
+    m_paintHeld = true;
+    setUpdatesEnabled(false);
+    QTimer::singleShot(16, this, [this] {
+        m_paintHeld = false;
+        setUpdatesEnabled(true);
+        ensureCursorVisible();
+    });
 }
 
 void mytclview::ClearAll()

@@ -55,6 +55,7 @@ protected:
 
 private:
     void PrintOnUiThread(const QString& text, int kind);
+    void HoldPainting();
     void OnEnter();
     void SetInputColour();
     void MoveCaretToEnd();
@@ -68,4 +69,5 @@ private:
     std::thread m_pasteThread;      // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
     CCancelSignal m_pasteStop;      // ends the paste's waits at shut-down
+    bool m_paintHeld = false;       // painting paused until the next frame (UI thread)
 };
