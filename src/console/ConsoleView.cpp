@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/Globals.h"
+#include "widgets/TextPane.h"
 #include "app/IUserPrompt.h"
 #include "app/UiBridge.h"
 
@@ -28,28 +29,12 @@ QColor KindColour(int kind)
     }
 }
 
-QString SelectionText(const QTextCursor& cursor)
-{
-    QString text = cursor.selectedText();
-    text.replace(QChar::ParagraphSeparator, QChar('\n'));
-    text.replace(QChar::LineSeparator, QChar('\n'));
-    return text;
-}
-
 } // namespace
 
 mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
     : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt)
 {
-    setObjectName("console");
-    setAccessibleName("Console");
-    setUndoRedoEnabled(false);
-    setContextMenuPolicy(Qt::NoContextMenu);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setFrameShape(QFrame::StyledPanel);
-    setFrameShadow(QFrame::Sunken);
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    setFont(font);
+    SetUpPane(this, "console", "Console");
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Text, Qt::black);
@@ -116,13 +101,6 @@ int mytclview::HistoryCount() const { return m_history.GetCount(); }
 
 std::string mytclview::HistoryAt(int index) const { return m_history.GetAt(index); }
 
-void mytclview::MoveCaretToEnd()
-{
-    QTextCursor cursor = textCursor();
-    cursor.movePosition(QTextCursor::End);
-    setTextCursor(cursor);
-}
-
 bool mytclview::PreTranslateKey(QKeyEvent* event)
 {
     const int key = event->key();
@@ -144,14 +122,14 @@ bool mytclview::PreTranslateKey(QKeyEvent* event)
 
     if (a != b) {
         if (cursor.block() != document()->findBlock(b)) {
-            MoveCaretToEnd();
+            MoveCaretToEnd(this);
         } else if (offset(a) < kProtected && offset(b) > kProtected) {
             cursor.setPosition(lineStart + kProtected);
             cursor.setPosition(b, QTextCursor::KeepAnchor);
             setTextCursor(cursor);
         }
     } else if (offset(a) < kProtected) {
-        MoveCaretToEnd();
+        MoveCaretToEnd(this);
     } else if (key == Qt::Key_Home) {
         if (mods & Qt::ShiftModifier) {
             cursor.setPosition(b);
@@ -168,7 +146,7 @@ bool mytclview::PreTranslateKey(QKeyEvent* event)
         a = cursor.selectionStart();
         b = cursor.selectionEnd();
         if (document()->findBlock(a) != document()->lastBlock()) {
-            MoveCaretToEnd();
+            MoveCaretToEnd(this);
             return true;
         }
         const std::string recalled = key == Qt::Key_Up ? m_history.Older() : m_history.Newer();
@@ -212,7 +190,7 @@ void mytclview::keyPressEvent(QKeyEvent* event)
     const QTextCursor cursor = textCursor();
     const bool inside = cursor.selectionStart() >= s && cursor.selectionEnd() <= e;
     if (!inside || enter)
-        MoveCaretToEnd();
+        MoveCaretToEnd(this);
     if (enter) {
         OnEnter();
         return;
@@ -233,7 +211,7 @@ void mytclview::OnEnter()
 {
     const QString lastLine = document()->lastBlock().text();
     std::string entered = lastLine.toUtf8().toStdString() + "\n";
-    MoveCaretToEnd();
+    MoveCaretToEnd(this);
     textCursor().insertText(QStringLiteral("\n"));
     ensureCursorVisible();
     if (m_attachConsole)
@@ -260,7 +238,7 @@ void mytclview::OnEditPaste()
 void mytclview::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
-        const QString selection = SelectionText(textCursor());
+        const QString selection = SelectedPlainText(textCursor());
         if (selection.isEmpty()) {
             OnEditPaste();
         } else {
@@ -269,7 +247,7 @@ void mytclview::mouseReleaseEvent(QMouseEvent* event)
             if (m_pasteBusy) {
                 m_prompt.ShowMessage("Last paste operation not yet finished");
             } else {
-                MoveCaretToEnd();
+                MoveCaretToEnd(this);
                 StartPaste(selection);
             }
         }

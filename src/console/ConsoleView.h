@@ -58,7 +58,6 @@ private:
     void HoldPainting();
     void OnEnter();
     void SetInputColour();
-    void MoveCaretToEnd();
     void StartPaste(const QString& text);
     void PasteThread(std::string text);
     bool PrintFromPaste(const std::string& line);

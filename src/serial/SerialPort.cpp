@@ -547,6 +547,8 @@ std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSi
 {
     std::shared_ptr<COpening> op = m_impl->Current();
     COpening* raw = op.get();
+    if (!raw)
+        return {}; // no open port: nothing to send, nothing will arrive
     for (unsigned char c : text) {
         if (!raw || raw->stop.IsCancelled() || (cancel && cancel->IsCancelled()))
             break;

@@ -6,6 +6,7 @@
 #include <QTextBlock>
 
 #include "app/Globals.h"
+#include "widgets/TextPane.h"
 #include "app/IUserPrompt.h"
 #include "terminal/TerminalOptions.h"
 
@@ -18,26 +19,11 @@ constexpr size_t kMaxPending = 4 << 20;
 // menus and the console stay live while a device floods.
 constexpr size_t kFlushSlice = 32 << 10;
 
-QString SelectionText(const QTextCursor& cursor)
-{
-    QString text = cursor.selectedText();
-    text.replace(QChar::ParagraphSeparator, QChar('\n'));
-    text.replace(QChar::LineSeparator, QChar('\n'));
-    return text;
-}
-
 } // namespace
 
 CVORLAView::CVORLAView(IUserPrompt& prompt, QWidget* parent) : QPlainTextEdit(parent), m_prompt(prompt)
 {
-    setObjectName("terminal");
-    setAccessibleName("Terminal");
-    setUndoRedoEnabled(false);
-    setContextMenuPolicy(Qt::NoContextMenu);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setFrameShape(QFrame::StyledPanel);
-    setFrameShadow(QFrame::Sunken);
-    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    SetUpPane(this, "terminal", "Terminal");
 }
 
 CVORLAView::~CVORLAView()
@@ -114,13 +100,6 @@ void CVORLAView::ClearText()
     clear();
 }
 
-void CVORLAView::MoveCaretToEnd()
-{
-    QTextCursor cursor = textCursor();
-    cursor.movePosition(QTextCursor::End);
-    setTextCursor(cursor);
-}
-
 bool CVORLAView::PreTranslateKey(QKeyEvent* event)
 {
     const int key = event->key();
@@ -132,7 +111,7 @@ bool CVORLAView::PreTranslateKey(QKeyEvent* event)
         return false;
     if ((mods & Qt::ShiftModifier) && key == Qt::Key_Insert)
         return false;
-    MoveCaretToEnd();
+    MoveCaretToEnd(this);
     return false;
 }
 
@@ -201,11 +180,11 @@ void CVORLAView::OnChar(QKeyEvent* event)
 void CVORLAView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
-        const QString selection = SelectionText(textCursor());
+        const QString selection = SelectedPlainText(textCursor());
         if (m_pasteBusy) {
             m_prompt.ShowMessage("Last paste operation not yet finished");
         } else if (!selection.isEmpty()) {
-            MoveCaretToEnd();
+            MoveCaretToEnd(this);
             StartPaste(selection.toUtf8().toStdString());
         } else {
             StartPaste(QApplication::clipboard()->text().toUtf8().toStdString());

@@ -61,7 +61,6 @@ protected:
 
 private:
     void OnChar(QKeyEvent* event);
-    void MoveCaretToEnd();
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
 
