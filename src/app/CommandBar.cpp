@@ -108,6 +108,7 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
 
     auto* label = new QLabel("Data Converter", this);
     Place(label, 438, 1, 49, 8);
+    label->adjustSize(); // the template's width is too narrow for some fonts
 
     m_btnAbout = new QToolButton(this);
     m_btnAbout->setObjectName("aboutButton");

@@ -12,11 +12,15 @@ void CTerminalText::Append(const char* chunk, std::string& out)
 {
     for (const char* p = chunk; *p; ++p) {
         const char ch = *p;
-        if (ch == '\n' && m_lastWasCr) {
-            m_lastWasCr = false; // the LF of a CR LF pair: the break is shown already
+        if (ch == '\r') {
+            // A carriage return becomes a line break once the next byte shows
+            // it was not the start of CR LF; a run of CRs is one break.
+            m_crPending = true;
             continue;
         }
-        m_lastWasCr = ch == '\r';
-        out += (ch == '\r') ? '\n' : ch;
+        if (m_crPending && ch != '\n')
+            out += '\n';
+        m_crPending = false;
+        out += ch;
     }
 }
