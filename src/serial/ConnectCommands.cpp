@@ -1,6 +1,8 @@
 // The main window's Connect, DisConnect and Settings commands.
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
 #include <QStatusBar>
 
 #include "app/CommandBar.h"
@@ -67,7 +69,13 @@ void CMainFrame::OnDisconnect()
 
 void CMainFrame::LineLost()
 {
-    // The device went away: the engine has said so once; close as DisConnect does.
+    // The device went away: the engine has said so once; close as DisConnect
+    // does. While a message box of the engine's threads is still open, wait:
+    // closing joins those threads, and they wait for their box.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(100, this, [this] { LineLost(); });
+        return;
+    }
     if (m_openPort != 0)
         OnDisconnect();
 }

@@ -242,6 +242,7 @@ void CVORLAView::PasteThread(std::string text)
         return;
     }
     const size_t n = text.size();
+    int shown = -1;
     for (size_t i = 0; i < n; ++i) {
         // A closed port ends the paste: the rest would only wait out its time-outs.
         if (m_openPort() == 0 || m_pasteStop.IsCancelled())
@@ -249,7 +250,9 @@ void CVORLAView::PasteThread(std::string text)
         if (m_sendByte)
             m_sendByte(static_cast<unsigned char>(text[i]), &m_pasteStop);
         const int pos = static_cast<int>((i * 1000) / n);
-        progress(pos, QString::asprintf(" %d%% ", pos / 10));
+        if (pos != shown) // the display changes at most 1000 times, however long the text
+            progress(pos, QString::asprintf(" %d%% ", pos / 10));
+        shown = pos;
     }
     progress(1000, QStringLiteral(" "));
     progress(0, QStringLiteral(" "));

@@ -183,6 +183,31 @@ private slots:
         }
     }
 
+    void unpluggedDeviceClosesThePortOnce()
+    {
+        CDevSim device;
+        std::string error;
+        QVERIFY2(device.Start(CDevSim::SOptions{}, error), error.c_str());
+        m_ports.Map(6, device.Path());
+        auto frame = MakeFrame();
+        QStringList messages;
+        frame->GuiPrompt().m_answer = [&](const QString& text, bool) {
+            messages << text;
+            return true;
+        };
+        frame->m_wndCommandBar->m_cbPort->setCurrentIndex(5);
+        frame->OnConnect();
+        QCOMPARE(frame->OpenPort(), 6);
+        device.HangUp();
+        QVERIFY(WaitUntil([&] { return frame->OpenPort() == 0; }, 5000));
+        QVERIFY(ConsoleTail(*frame).endsWith("COM6 Closed \nVORLA > "));
+        QVERIFY(frame->m_wndCommandBar->m_cbPort->isEnabled());
+        QCOMPARE(messages.size(), 1);
+        QTest::qWait(200); // nothing further arrives
+        QCOMPARE(messages.size(), 1);
+        m_ports.Map(6, "");
+    }
+
     void typedKeysReachTheDeviceAndEchoShows()
     {
         auto frame = MakeFrame();
