@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 
@@ -24,6 +25,17 @@ using Clock = std::chrono::steady_clock;
 inline double MsBetween(Clock::time_point a, Clock::time_point b)
 {
     return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// The process's resident memory in kB, -1 if unknown.
+inline long ResidentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
 }
 
 class CPrintingPrompt : public IUserPrompt {

@@ -7,25 +7,11 @@
 #include <QTest>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
+#include "BenchSerialSupport.h"
 #include "app/MainFrame.h"
 #include "serial/PortMap.h"
-
-namespace {
-
-long ResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -42,6 +28,6 @@ int main(int argc, char** argv)
     const double shownMs = clock.nsecsElapsed() / 1e6;
     QTest::qWait(2000);
     std::printf("main window shown %s after %.1f ms from main(); resident memory idle: %.1f MB\n",
-                exposed ? "and exposed" : "(not exposed)", shownMs, ResidentKb() / 1024.0);
+                exposed ? "and exposed" : "(not exposed)", shownMs, bench::ResidentKb() / 1024.0);
     return 0;
 }

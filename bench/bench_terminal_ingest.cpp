@@ -9,39 +9,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/IUserPrompt.h"
+#include "BenchSerialSupport.h"
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
 #include "terminal/TerminalView.h"
-
-namespace {
-
-class CSilentPrompt : public IUserPrompt {
-public:
-    void ShowMessage(const std::string& text, const CCancelSignal*) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    bool AskYesNo(const std::string&, const CCancelSignal*) override { return false; }
-    void RequestQuit() override {}
-};
-
-long ResidentKb()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -59,7 +34,7 @@ int main(int argc, char** argv)
     }
     CPortMap ports;
     ports.Map(1, device.Path());
-    CSilentPrompt prompt;
+    bench::CPrintingPrompt prompt;
     CSerialPort engine(prompt, ports);
     CVORLAView pane(prompt);
     pane.resize(1000, 600);
@@ -115,6 +90,6 @@ int main(int argc, char** argv)
                 static_cast<long long>(shownTarget), done ? "" : ", timed out");
     std::printf("UI event-loop delay during the flood: worst %.1f ms, 99th percentile %.1f ms (%zu samples)\n", worst,
                 p99, lateness.size());
-    std::printf("resident memory after the flood: %.1f MB\n", ResidentKb() / 1024.0);
+    std::printf("resident memory after the flood: %.1f MB\n", bench::ResidentKb() / 1024.0);
     return shown >= shownTarget ? 0 : 1;
 }

@@ -486,13 +486,10 @@ void CMainFrame::OnRunScript()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    // The interpreter goes first (any running script is stopped), then the
-    // settings file is written; the terminal text is never offered for saving.
-    m_bridge.Shutdown();
-    Terminal()->AbortDelivery();
-    Terminal()->StopPaste();
-    Console()->StopPaste();
-    m_tclHost.DeleteInterpreter();
+    // The workers and the interpreter go first (any running script is
+    // stopped), then the settings file is written; the terminal text is never
+    // offered for saving.
+    StopWorkers();
     m_settings.WriteSettingsFile();
     event->accept();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -43,7 +43,7 @@ void CVORLAView::AppendReceivedText(const char* chunk)
         m_flushQueued = true;
         QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
     }
-    m_rxCv.wait(lock, [this] { return m_rxPending.size() < kMaxPending || m_rxAborted; });
+    m_rxCv.wait(lock, [this] { return m_rxPending.size() - m_rxTaken < kMaxPending || m_rxAborted; });
 }
 
 void CVORLAView::AbortDelivery()
@@ -67,15 +67,24 @@ void CVORLAView::FlushReceived()
     std::string batch;
     {
         std::lock_guard<std::mutex> lock(m_rxMutex);
-        if (m_rxPending.size() <= kFlushSlice) {
-            batch.swap(m_rxPending);
+        const size_t waiting = m_rxPending.size() - m_rxTaken;
+        if (waiting <= kFlushSlice) {
+            batch = m_rxPending.substr(m_rxTaken);
+            m_rxPending.clear();
+            m_rxTaken = 0;
             m_flushQueued = false;
         } else {
             // Cut after a line break where possible, and come back for the rest.
-            size_t cut = m_rxPending.rfind('\n', kFlushSlice);
-            cut = (cut == std::string::npos || cut < kFlushSlice / 2) ? kFlushSlice : cut + 1;
-            batch = m_rxPending.substr(0, cut);
-            m_rxPending.erase(0, cut);
+            size_t cut = m_rxPending.rfind('\n', m_rxTaken + kFlushSlice);
+            cut = (cut == std::string::npos || cut < m_rxTaken + kFlushSlice / 2) ? m_rxTaken + kFlushSlice : cut + 1;
+            batch = m_rxPending.substr(m_rxTaken, cut - m_rxTaken);
+            m_rxTaken = cut;
+            // Drop the shown front only now and then: erasing it every slice
+            // would move the whole backlog each time.
+            if (m_rxTaken > m_rxPending.size() / 2) {
+                m_rxPending.erase(0, m_rxTaken);
+                m_rxTaken = 0;
+            }
             QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
         }
     }

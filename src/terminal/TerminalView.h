@@ -66,9 +66,10 @@ private:
 
     IUserPrompt& m_prompt;
 
-    std::mutex m_rxMutex;           // guards the four members below
+    std::mutex m_rxMutex;           // guards the five members below
     std::condition_variable m_rxCv; // the reader waits here while the UI is far behind
-    std::string m_rxPending;        // shown form of the chunks not yet inserted
+    std::string m_rxPending;        // shown form of received chunks; from m_rxTaken on not yet inserted
+    size_t m_rxTaken = 0;
     CTerminalText m_rxText;
     bool m_flushQueued = false;
     bool m_rxAborted = false;
