@@ -3,9 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -121,28 +119,6 @@ int CmdHistCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
 
 } // namespace
 
-int ParseTclNumber(const char* text)
-{
-    if (!text)
-        return 0;
-    while (std::isspace(static_cast<unsigned char>(*text)))
-        ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-')
-        negative = *text++ == '-';
-    long long value = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
-        value = value * 10 + (*text - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1)
-            value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT_MAX)
-        value = INT_MAX;
-    return static_cast<int>(value);
-}
-
 int CancelledResult(Tcl_Interp* interp)
 {
     // Run the cancel request Tcl has queued for this thread, so that the
@@ -157,28 +133,34 @@ int CancelledResult(Tcl_Interp* interp)
 
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
 {
+    // Each entry has either a string procedure or an object procedure.
     struct Entry {
         const char* name;
         Tcl_CmdProc* proc;
+        Tcl_ObjCmdProc* objProc;
     };
     const Entry commands[] = {
-        {"SendOut", SendOutCmd},
-        {"pwd", PwdCmd},
-        {"dir", DirCmd},
-        {"exit", ExitCmd},
-        {"SetVorlaReadDelay", SetVorlaReadDelayCmd},
-        {"GetVorlaReadDelay", GetVorlaReadDelayCmd},
-        {"ResetVorlaReadDelay", ResetVorlaReadDelayCmd},
-        {"SetReadBufferSize", SetReadBufferSizeCmd},
-        {"GetReadBufferSize", GetReadBufferSizeCmd},
-        {"ResetReadBufferSize", ResetReadBufferSizeCmd},
-        {"GetVorlaVersion", GetVorlaVersionCmd},
-        {"help", HelpCmd},
-        {"clear", ClearCmd},
-        {"cmdhist", CmdHistCmd},
-        {"SendOutR", SendOutRCmd},
-        {"SetVorlaInternalReadDelay", SetVorlaInternalReadDelayCmd},
+        {"SendOut", SendOutCmd, nullptr},
+        {"pwd", PwdCmd, nullptr},
+        {"dir", DirCmd, nullptr},
+        {"exit", ExitCmd, nullptr},
+        {"SetVorlaReadDelay", nullptr, SetVorlaReadDelayCmd},
+        {"GetVorlaReadDelay", GetVorlaReadDelayCmd, nullptr},
+        {"ResetVorlaReadDelay", ResetVorlaReadDelayCmd, nullptr},
+        {"SetReadBufferSize", nullptr, SetReadBufferSizeCmd},
+        {"GetReadBufferSize", GetReadBufferSizeCmd, nullptr},
+        {"ResetReadBufferSize", ResetReadBufferSizeCmd, nullptr},
+        {"GetVorlaVersion", GetVorlaVersionCmd, nullptr},
+        {"help", HelpCmd, nullptr},
+        {"clear", ClearCmd, nullptr},
+        {"cmdhist", CmdHistCmd, nullptr},
+        {"SendOutR", SendOutRCmd, nullptr},
+        {"SetVorlaInternalReadDelay", nullptr, SetVorlaInternalReadDelayCmd},
     };
-    for (const Entry& command : commands)
-        Tcl_CreateCommand(interp, command.name, command.proc, context, nullptr);
+    for (const Entry& command : commands) {
+        if (command.objProc)
+            Tcl_CreateObjCommand(interp, command.name, command.objProc, context, nullptr);
+        else
+            Tcl_CreateCommand(interp, command.name, command.proc, context, nullptr);
+    }
 }

@@ -29,22 +29,18 @@ public:
 // Registers the sixteen commands on interp, in their fixed order.
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
 
-// A number read the way atoi reads it: leading white space, an optional sign,
-// decimal digits up to the first other character; no digits give 0. Values
-// beyond the int range are clamped instead of overflowing.
-int ParseTclNumber(const char* text);
-
 // For a command whose wait was cut short by a cancel: leaves Tcl's own
 // cancellation error as the result and returns TCL_ERROR.
 int CancelledResult(Tcl_Interp* interp);
 
-// The serial commands (TclSerialCommands.cpp).
+// The serial commands (TclSerialCommands.cpp). The three that take a number
+// get their argument as an object, so that Tcl reads it as an integer.
 Tcl_CmdProc SendOutCmd;
 Tcl_CmdProc SendOutRCmd;
-Tcl_CmdProc SetVorlaReadDelayCmd;
+Tcl_ObjCmdProc SetVorlaReadDelayCmd;
 Tcl_CmdProc GetVorlaReadDelayCmd;
 Tcl_CmdProc ResetVorlaReadDelayCmd;
-Tcl_CmdProc SetReadBufferSizeCmd;
+Tcl_ObjCmdProc SetReadBufferSizeCmd;
 Tcl_CmdProc GetReadBufferSizeCmd;
 Tcl_CmdProc ResetReadBufferSizeCmd;
-Tcl_CmdProc SetVorlaInternalReadDelayCmd;
+Tcl_ObjCmdProc SetVorlaInternalReadDelayCmd;

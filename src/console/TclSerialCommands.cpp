@@ -1,6 +1,7 @@
 // The added commands that reach the serial engine: sending, send-and-collect
 // and the read settings.
 
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -71,60 +72,95 @@ CSerialPort* Engine(ITclCommandContext* context)
     return owner ? &owner->SerialPort() : nullptr;
 }
 
+// Reads the argument of a setting command as a Tcl integer from 0 to INT_MAX
+// (the engine keeps milliseconds and sizes as int). Text that is no integer
+// gets Tcl's own error ("expected integer but got ..."), a negative number
+// its fixed message, a larger one a message naming the argument (`what`) and
+// the range. Returns false with the error set.
+bool ReadSetting(Tcl_Interp* interp, Tcl_Obj* arg, const char* what, const char* unit, const char* negativeError,
+                 int& value)
+{
+    Tcl_WideInt wide = 0;
+    if (Tcl_GetWideIntFromObj(interp, arg, &wide) != TCL_OK)
+        return false;
+    if (wide < 0) {
+        Fail(interp, negativeError);
+        return false;
+    }
+    if (wide > INT_MAX) {
+        const std::string text = std::string("Error : ") + what + " must be from 0 to " + std::to_string(INT_MAX) +
+                                 " " + unit + ", not " + Tcl_GetString(arg);
+        Fail(interp, text.c_str());
+        return false;
+    }
+    value = static_cast<int>(wide);
+    return true;
+}
+
 // Shared by SetVorlaReadDelay and SetVorlaInternalReadDelay: exactly one
-// argument, a delay from 0 up.
-int SetDelay(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv, const char* missingError,
+// argument, a delay from 0 up. A refused argument changes nothing.
+int SetDelay(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const char* missingError,
              void (CSerialPort::*setter)(int))
 {
-    if (argc != 2)
+    if (objc != 2)
         return Fail(interp, missingError);
-    int ms = ParseTclNumber(argv[1]);
-    if (ms < 0)
-        return Fail(interp, kNegativeDelayError);
+    int ms = 0;
+    if (!ReadSetting(interp, objv[1], "delay", "ms", kNegativeDelayError, ms))
+        return TCL_ERROR;
     if (CSerialPort* port = Engine(Context(clientData)))
         (port->*setter)(ms);
     return TCL_OK;
 }
 
+// A text that did not all go out: how much did, and why the rest did not.
+int SendFailed(Tcl_Interp* interp, const SSendReport& report)
+{
+    const std::string text = "Error : sent " + std::to_string(report.sent) + " of " + std::to_string(report.total) +
+                             " bytes: " + SendStatusText(report.status);
+    return Fail(interp, text.c_str());
+}
+
 } // namespace
 
-// Sends the argument's bytes up to the first zero byte, one at a time.
+// Sends the argument's bytes up to the first zero byte, one at a time. When
+// not every byte goes out the command fails, saying how many did and why, so
+// that a script can catch it.
 int SendOutCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
 {
     ITclCommandContext* context = Context(clientData);
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
-    for (unsigned char b : TextToSend(argc, argv)) {
-        port->SendByte(b, context->CancelSignal());
-        if (Cancelled(context))
-            return CancelledResult(interp);
-    }
-    return TCL_OK;
+    const SSendReport sent = port->SendText(TextToSend(argc, argv), context->CancelSignal());
+    if (Cancelled(context))
+        return CancelledResult(interp);
+    return sent.Complete() ? TCL_OK : SendFailed(interp, sent);
 }
 
-// Sends the argument, then returns what the device answered within the read delay.
+// Sends the argument, then returns what the device answered within the read
+// delay. A text that did not all go out fails as SendOut does, uncollected.
 int SendOutRCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
 {
     ITclCommandContext* context = Context(clientData);
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
-    std::string answer = port->SendAndCollect(TextToSend(argc, argv), context->CancelSignal());
+    SSendReport sent;
+    std::string answer = port->SendAndCollect(TextToSend(argc, argv), context->CancelSignal(), &sent);
     if (Cancelled(context))
         return CancelledResult(interp);
-    return Succeed(interp, answer);
+    return sent.Complete() ? Succeed(interp, answer) : SendFailed(interp, sent);
 }
 
-int SetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
+int SetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    return SetDelay(clientData, interp, argc, argv, "Error : parameter missing, example SetVorlaReadDelay 10",
+    return SetDelay(clientData, interp, objc, objv, "Error : parameter missing, example SetVorlaReadDelay 10",
                     &CSerialPort::SetReadDelay);
 }
 
-int SetVorlaInternalReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
+int SetVorlaInternalReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    return SetDelay(clientData, interp, argc, argv, "Error : parameter missing, example SetVorlaInternalReadDelay 10",
+    return SetDelay(clientData, interp, objc, objv, "Error : parameter missing, example SetVorlaInternalReadDelay 10",
                     &CSerialPort::SetInternalReadDelay);
 }
 
@@ -141,15 +177,16 @@ int ResetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int, const
     return TCL_OK;
 }
 
-// Empties the receive buffer and sets its capacity. A negative number is
-// refused: as an unsigned count it would mean a buffer of about 4 GB.
-int SetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
+// Empties the receive buffer and sets its capacity. A refused argument
+// leaves both as they were; a negative number in particular would mean a
+// buffer of about 4 GB as an unsigned count.
+int SetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
-    if (argc != 2)
+    if (objc != 2)
         return Fail(interp, "Error : parameter missing, example SetReadBufferSize 1000");
-    int size = ParseTclNumber(argv[1]);
-    if (size < 0)
-        return Fail(interp, kNegativeSizeError);
+    int size = 0;
+    if (!ReadSetting(interp, objv[1], "buffer size", "bytes", kNegativeSizeError, size))
+        return TCL_ERROR;
     if (CSerialPort* port = Engine(Context(clientData)))
         port->ResizeReceiveBuffer(static_cast<uint32_t>(size));
     return TCL_OK;

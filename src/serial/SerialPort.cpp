@@ -45,8 +45,9 @@ CCancelSignal::Subscription Subscribe(const CCancelSignal* signal, CCancelSignal
 
 // What a sender learns about its byte; owned by the waiting sender.
 struct SSendResult {
-    bool written = false;
-    bool done = false;
+    bool known = false;                    // the writer has set status
+    ESendStatus status = ESendStatus::Sent;
+    bool done = false;                     // the byte and its transmit delay are over
 };
 
 // One opening of a port: its line, its two threads and the one-byte slot
@@ -74,6 +75,32 @@ struct COpening {
     unsigned char byte = 0;
     SSendResult* result = nullptr; // the sender still waiting for the byte in the slot, if any
 };
+
+// Why the bytes of an opening stopped going out: the line was lost, or the
+// port was closed (LineLost marks the loss before it sets stop).
+ESendStatus StoppedStatus(const COpening& op)
+{
+    return op.lost ? ESendStatus::Unplugged : ESendStatus::Closed;
+}
+
+// What the writer tells the sender about a byte it tried to write.
+ESendStatus WriteStatus(CSerialLine::EWrite r, const COpening& op)
+{
+    switch (r) {
+    case CSerialLine::EWrite::Written:
+        return ESendStatus::Sent;
+    case CSerialLine::EWrite::TimedOut:
+        return ESendStatus::NotReading;
+    case CSerialLine::EWrite::Woken:
+        return StoppedStatus(op);
+    case CSerialLine::EWrite::Ended:
+        return ESendStatus::Unplugged;
+    case CSerialLine::EWrite::Failed:
+    case CSerialLine::EWrite::WaitFailed:
+        break;
+    }
+    return ESendStatus::WriteFailed;
+}
 
 } // namespace
 
@@ -109,7 +136,8 @@ struct CSerialPort::Impl {
 
     void JoinFinished();
     void StopOpening(COpening& op, bool closing);
-    bool Send(COpening* op, unsigned char b, const CCancelSignal* cancel, Clock::time_point deadline);
+    ESendStatus Send(COpening* op, unsigned char b, const CCancelSignal* cancel);
+    SSendReport SendText(COpening* op, const std::string& text, const CCancelSignal* cancel);
     void Wait(COpening* op, int ms, const CCancelSignal* cancel);
     void ReaderThread(COpening* op);
     void WriterThread(COpening* op);
@@ -158,10 +186,11 @@ void CSerialPort::Impl::StopOpening(COpening& op, bool closing)
     op.wake.Raise();
 }
 
-bool CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancelSignal* cancel, Clock::time_point deadline)
+ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancelSignal* cancel)
 {
     if (!op || !op->started)
-        return false;
+        return op ? StoppedStatus(*op) : ESendStatus::Closed;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kSendWaitMs);
     CCancelSignal::Subscription wakeOnCancel;
     if (cancel)
         wakeOnCancel = Subscribe(cancel, [op] {
@@ -180,7 +209,9 @@ bool CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancelSignal*
     if (!myTurn || givenUp()) {
         op->queue.erase(std::find(op->queue.begin(), op->queue.end(), ticket));
         op->cv.notify_all(); // the next in line may now be first
-        return false;
+        if (cancel && cancel->IsCancelled())
+            return ESendStatus::Cancelled;
+        return op->stop.IsCancelled() ? StoppedStatus(*op) : ESendStatus::Busy;
     }
     op->queue.pop_front();
     op->busy = true;
@@ -189,11 +220,36 @@ bool CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancelSignal*
     op->result = &result;
     op->cv.notify_all();
     op->cv.wait_until(lock, deadline, [&] { return result.done || givenUp(); });
+    // Stopped while the writer holds this byte: the stop has woken the writer
+    // too, so its word on the byte comes at once. Waiting for it keeps the
+    // count of bytes sent exact when the port closes mid-text.
+    if (!result.known && op->stop.IsCancelled() && op->result == &result && op->taken)
+        op->cv.wait_until(lock, deadline, [&] { return result.known; });
     // Given up: the writer may still finish this byte, but its completion
     // must reach nobody, least of all the next sender.
     if (op->result == &result)
         op->result = nullptr;
-    return result.written;
+    if (result.known)
+        return result.status;
+    if (cancel && cancel->IsCancelled())
+        return ESendStatus::Cancelled;
+    if (op->stop.IsCancelled())
+        return StoppedStatus(*op);
+    // The 2000 ms are over while the writer still waits for room on the line.
+    return ESendStatus::NotReading;
+}
+
+SSendReport CSerialPort::Impl::SendText(COpening* op, const std::string& text, const CCancelSignal* cancel)
+{
+    SSendReport report;
+    report.total = text.size();
+    for (unsigned char c : text) {
+        report.status = Send(op, c, cancel);
+        if (report.status != ESendStatus::Sent)
+            break;
+        ++report.sent;
+    }
+    return report;
 }
 
 void CSerialPort::Impl::Wait(COpening* op, int ms, const CCancelSignal* cancel)
@@ -334,11 +390,17 @@ void CSerialPort::Impl::WriterThread(COpening* op)
         }
         int error = 0;
         CSerialLine::EWrite r = op->line.WriteByte(b, kWriteTimeoutMs, op->wake, error);
-        if (r == CSerialLine::EWrite::Written) {
+        {
+            // The sender learns the outcome now, before a message box or the
+            // transmit delay can outlast its wait.
             std::lock_guard<std::mutex> lock(op->mx);
-            if (op->result)
-                op->result->written = true;
-        } else if (r == CSerialLine::EWrite::Failed) {
+            if (op->result) {
+                op->result->status = WriteStatus(r, *op);
+                op->result->known = true;
+            }
+        }
+        op->cv.notify_all();
+        if (r == CSerialLine::EWrite::Failed) {
             prompt.ShowMessage("Unable to write", &op->closing);
         } else if (r == CSerialLine::EWrite::WaitFailed) {
             prompt.ShowMessage("Error occured while waiting for object", &op->closing);
@@ -365,6 +427,27 @@ void CSerialPort::Impl::WriterThread(COpening* op)
         if (r == CSerialLine::EWrite::Woken)
             break;
     }
+}
+
+const char* SendStatusText(ESendStatus status)
+{
+    switch (status) {
+    case ESendStatus::Sent:
+        return "sent";
+    case ESendStatus::NotReading:
+        return "the device is not reading (write timed out)";
+    case ESendStatus::Busy:
+        return "the port was busy with other senders (timed out)";
+    case ESendStatus::Closed:
+        return "the port was closed";
+    case ESendStatus::Unplugged:
+        return "the device was unplugged";
+    case ESendStatus::WriteFailed:
+        return "the port refused the write";
+    case ESendStatus::Cancelled:
+        return "cancelled";
+    }
+    return "unknown";
 }
 
 CSerialPort::CSerialPort(IUserPrompt& prompt, const CPortMap& ports) : m_impl(new Impl(prompt, ports)) {}
@@ -534,7 +617,13 @@ bool CSerialPort::IsOpen() const
 bool CSerialPort::SendByte(unsigned char b, const CCancelSignal* cancel)
 {
     std::shared_ptr<COpening> op = m_impl->Current();
-    return m_impl->Send(op.get(), b, cancel, Clock::now() + std::chrono::milliseconds(kSendWaitMs));
+    return m_impl->Send(op.get(), b, cancel) == ESendStatus::Sent;
+}
+
+SSendReport CSerialPort::SendText(const std::string& text, const CCancelSignal* cancel)
+{
+    std::shared_ptr<COpening> op = m_impl->Current();
+    return m_impl->SendText(op.get(), text, cancel);
 }
 
 void CSerialPort::AttachTerminal(ITerminalSink* terminal)
@@ -543,17 +632,16 @@ void CSerialPort::AttachTerminal(ITerminalSink* terminal)
     m_impl->sink = terminal;
 }
 
-std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSignal* cancel)
+std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSignal* cancel, SSendReport* report)
 {
     std::shared_ptr<COpening> op = m_impl->Current();
     COpening* raw = op.get();
-    if (!raw)
-        return {}; // no open port: nothing to send, nothing will arrive
-    for (unsigned char c : text) {
-        if (!raw || raw->stop.IsCancelled() || (cancel && cancel->IsCancelled()))
-            break;
-        m_impl->Send(raw, c, cancel, Clock::now() + std::chrono::milliseconds(kSendWaitMs));
-    }
+    const SSendReport sent = m_impl->SendText(raw, text, cancel);
+    if (report)
+        *report = sent;
+    // No open port, or part of the text missing: no answer is due.
+    if (!raw || !sent.Complete())
+        return {};
     m_impl->Wait(raw, std::max(0, m_impl->internalReadDelay.load()), cancel);
     ClearReceiveBuffer();
     m_impl->Wait(raw, std::max(0, m_impl->readDelay.load()), cancel);

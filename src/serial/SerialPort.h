@@ -2,6 +2,7 @@
 
 // Public interface of the port engine. (Implementation: SerialPort.cpp.)
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,30 @@ class IUserPrompt;
 class ITerminalSink;
 class CCancelSignal;
 class CPortMap;
+
+// What became of a byte handed to the engine.
+enum class ESendStatus {
+    Sent,        // the driver took it
+    NotReading,  // the line took nothing within the write time-out: the device holds it (flow control)
+    Busy,        // other senders held the port until this sender's 2000 ms were over
+    Closed,      // the port was not open, or closed before the byte went out
+    Unplugged,   // the device went away
+    WriteFailed, // the driver refused the write (the user has been shown why)
+    Cancelled,   // the sender's cancel signal was set
+};
+
+// Why a byte did not go out, in a few words for a message.
+const char* SendStatusText(ESendStatus status);
+
+// How far a text got: its first `sent` bytes went out, and `status` says why
+// the next one did not (Sent when every byte went out).
+struct SSendReport {
+    std::size_t sent = 0;
+    std::size_t total = 0;
+    ESendStatus status = ESendStatus::Sent;
+
+    bool Complete() const { return sent == total; }
+};
 
 // Owns the serial line while a port is open: opens it by COM name through the
 // port map, applies the control block, and runs a reader and a writer thread.
@@ -47,9 +72,21 @@ public:
     bool SendByte(unsigned char b, const CCancelSignal* cancel = nullptr);
     void AttachTerminal(ITerminalSink* terminal);
 
-    // Sends text, waits InternalReadDelay, clears the receive buffer, waits
-    // ReadDelay, returns what was collected. Waits end early on cancel or close.
-    std::string SendAndCollect(const std::string& text, const CCancelSignal* cancel = nullptr);
+    // Sends text one byte at a time through SendByte's queue, all on the
+    // opening that is current now, and stops at the first byte that does not
+    // go out: each further byte would wait out its own time-out (a second
+    // per byte towards a device that does not read), and a text with a hole
+    // in it is worse than a text cut short. So the report's count is always
+    // the length of the part sent, from the start.
+    SSendReport SendText(const std::string& text, const CCancelSignal* cancel = nullptr);
+
+    // Sends text as SendText does; once every byte went out, waits
+    // InternalReadDelay, clears the receive buffer, waits ReadDelay and
+    // returns what was collected. Waits end early on cancel or close. When
+    // the text did not all go out it collects nothing and returns at once;
+    // `report`, if given, says how far the text got.
+    std::string SendAndCollect(const std::string& text, const CCancelSignal* cancel = nullptr,
+                               SSendReport* report = nullptr);
     void ClearReceiveBuffer();
     std::string ReceiveBufferContents() const; // a copy of ReceiveBuffer, oldest byte first
     void ResizeReceiveBuffer(uint32_t size);

@@ -273,3 +273,26 @@ TEST_F(SerialSend, ByteThatTheLineDoesNotTakeIsLostAfterTheWriteTimeOut)
     std::string received = m_device.Received();
     EXPECT_EQ(received.find_first_not_of(CDevSim::FillerByte()), received.size() - 1); // no 'z'
 }
+
+// A text towards a device that does not read stops at its first lost byte:
+// trying the other four would cost a write time-out each.
+TEST_F(SerialSend, TextStopsAtTheFirstByteTheLineDoesNotTake)
+{
+    Connect();
+    ASSERT_TRUE(m_device.HoldLine());
+    auto start = Clock::now();
+    const SSendReport held = m_port.SendText("HELLO");
+    EXPECT_LT(MsSince(start), 4000); // one time-out, not five (at least 5050 ms)
+    EXPECT_EQ(held.sent, 0u);
+    EXPECT_EQ(held.total, 5u);
+    EXPECT_EQ(held.status, ESendStatus::NotReading);
+
+    m_device.ReleaseLine();
+    const SSendReport free = m_port.SendText("ok");
+    EXPECT_TRUE(free.Complete());
+    EXPECT_EQ(free.status, ESendStatus::Sent);
+    m_port.Close();
+    const SSendReport closed = m_port.SendText("late");
+    EXPECT_EQ(closed.sent, 0u);
+    EXPECT_EQ(closed.status, ESendStatus::Closed);
+}

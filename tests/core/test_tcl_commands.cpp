@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +11,8 @@
 
 #include "TclTestSupport.h"
 #include "console/TclCommands.h"
+#include "serial/PortMap.h"
+#include "serial/SerialPort.h"
 
 namespace fs = std::filesystem;
 
@@ -231,14 +232,49 @@ TEST(TclCommands, RunScriptReadsUtf8AndReportsUnreadableFilesInRed)
     EXPECT_EQ(shown[1].text.rfind("couldn't read file", 0), 0u) << shown[1].text;
 }
 
-TEST(TclCommands, NumbersAreReadLikeAtoi)
+// A number argument is a Tcl integer from 0 to INT_MAX, or the command fails
+// and the setting stays: no prefix is read, nothing wraps or is clamped.
+TEST(TclCommands, NumberArgumentsAreTclIntegersInRange)
 {
-    const std::vector<std::pair<const char*, int>> cases = {
-        {"10", 10},          {"  -5x", -5},       {"+7", 7},           {"abc", 0},
-        {"", 0},             {"\t12 3", 12},      {"0x10", 0},         {"- 4", 0},
-        {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN},
+    const std::string notInteger = "expected integer but got ";
+    const std::string tooLarge = "Error : delay must be from 0 to 2147483647 ms, not ";
+    const std::string negative = "Error : delay must not be negative";
+    const std::vector<std::pair<const char*, std::string>> cases = { // "" for accepted
+        {"10", ""},
+        {"+7", ""},
+        {" 12 ", ""},          // Tcl allows blanks around an integer
+        {"0x10", ""},          // and its other integer forms
+        {"2147483647", ""},
+        {"abc", notInteger + "\"abc\""},
+        {"12abc", notInteger + "\"12abc\""},
+        {"1e30", notInteger + "\"1e30\""},
+        {"1.5", notInteger + "\"1.5\""},
+        {"", notInteger + "\"\""},
+        {"\t12 3", notInteger + "\"\t12 3\""},
+        {"- 4", notInteger + "\"- 4\""},
+        {"2147483648", tooLarge + "2147483648"},
+        {"3000000000", tooLarge + "3000000000"}, // would wrap to a negative int
+        {"99999999999", tooLarge + "99999999999"},
+        {"99999999999999999999999", "integer value too large to represent"},
+        {"-1", negative},
+        {"-99999999999", negative},
     };
-    for (const auto& [text, value] : cases)
-        EXPECT_EQ(ParseTclNumber(text), value) << "\"" << text << "\"";
-    EXPECT_EQ(ParseTclNumber(nullptr), 0);
+    CRecordingPrompt enginePrompt;
+    const CPortMap ports;
+    CSerialPort port(enginePrompt, ports);
+    CTclHostHarness h; // declared last: its Tcl thread ends before the engine goes
+    h.owner.port = &port;
+    for (const auto& [text, error] : cases) {
+        port.SetInternalReadDelay(77);
+        auto shown = h.Run(std::string("SetVorlaInternalReadDelay {") + text + "}\n");
+        if (error.empty()) {
+            EXPECT_EQ(shown, (std::vector<SConsoleEntry>{kPrompt})) << text;
+            EXPECT_EQ(port.InternalReadDelay(), std::stoll(text, nullptr, 0)) << text;
+        } else {
+            EXPECT_EQ(shown, (std::vector<SConsoleEntry>{{error + "\n", kConsoleError}, kPrompt})) << text;
+            EXPECT_EQ(port.InternalReadDelay(), 77) << text; // unchanged
+        }
+    }
+    EXPECT_EQ(h.Run("catch {SetVorlaInternalReadDelay x} e; set e\n"),
+              (std::vector<SConsoleEntry>{{notInteger + "\"x\"\n", kConsoleOutput}, kPrompt}));
 }

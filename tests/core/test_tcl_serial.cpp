@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,22 @@ protected:
         EXPECT_TRUE(m_tcl.host.WaitIdle(kIdleTimeoutMs));
         ms = MsSince(start);
         return Merged(m_tcl.owner.console.Entries(from));
+    }
+
+    // The count N of the command's error "Error : sent N of <total> bytes:
+    // <why>", or a failure when it showed anything else.
+    std::size_t SentCount(const std::vector<SConsoleEntry>& shown, std::size_t total, const std::string& why)
+    {
+        const std::string pattern = "Error : sent %zu of %zu bytes: %n";
+        std::size_t sent = 0, of = 0;
+        int at = -1;
+        if (shown.size() != 2 || shown[0].kind != kConsoleError || !(shown[1] == kPrompt) ||
+            std::sscanf(shown[0].text.c_str(), pattern.c_str(), &sent, &of, &at) != 2 || at < 0 || of != total ||
+            sent >= total || shown[0].text.substr(static_cast<std::size_t>(at)) != why + "\n") {
+            ADD_FAILURE() << "expected a send error (" << why << "), shown: " << ::testing::PrintToString(shown);
+            return 0;
+        }
+        return sent;
     }
 
     serial_test::CRecordingPrompt m_enginePrompt;
@@ -248,21 +266,23 @@ TEST_F(TclSerial, ReadSettingsCommands)
     const auto missingSize = error("Error : parameter missing, example SetReadBufferSize 1000");
     const auto negativeDelay = error("Error : delay must not be negative");
     const auto negativeSize = error("Error : buffer size must not be negative");
+    const auto notInteger = [&](const char* text) { return error((std::string("expected integer but got \"") + text + "\"").c_str()); };
     const std::vector<SSettingCase> cases = {
         {"GetVorlaReadDelay", Shows("200\n")},
         {"GetReadBufferSize", Shows("1000\n")},
         {"SetVorlaReadDelay", missingDelay},
         {"SetVorlaReadDelay 1 2", missingDelay},
         {"GetVorlaReadDelay", Shows("200\n")},
-        {"SetVorlaReadDelay abc", Shows("")},
-        {"GetVorlaReadDelay", Shows("0\n")},
+        {"SetVorlaReadDelay abc", notInteger("abc")},
+        {"SetVorlaReadDelay {  75ms}", notInteger("  75ms")},
+        {"SetVorlaReadDelay 1e30", notInteger("1e30")},
+        {"GetVorlaReadDelay", Shows("200\n")}, // refused values change nothing
         {"SetVorlaReadDelay 50", Shows("")},
         {"GetVorlaReadDelay", Shows("50\n")},
-        {"SetVorlaReadDelay {  75ms}", Shows("")},
-        {"GetVorlaReadDelay", Shows("75\n")},
         {"SetVorlaReadDelay -5", negativeDelay},
-        {"GetVorlaReadDelay", Shows("75\n")},
-        {"SetVorlaReadDelay 99999999999", Shows("")}, // large delays stand: a cancel ends them
+        {"SetVorlaReadDelay 99999999999", error("Error : delay must be from 0 to 2147483647 ms, not 99999999999")},
+        {"GetVorlaReadDelay", Shows("50\n")},
+        {"SetVorlaReadDelay 2147483647", Shows("")}, // large delays stand: a cancel ends them
         {"GetVorlaReadDelay", Shows("2147483647\n")},
         {"ResetVorlaReadDelay", Shows("")},
         {"GetVorlaReadDelay", Shows("200\n")},
@@ -270,12 +290,16 @@ TEST_F(TclSerial, ReadSettingsCommands)
         {"SetVorlaInternalReadDelay", missingInternal},
         {"SetVorlaInternalReadDelay 1 2", missingInternal},
         {"SetVorlaInternalReadDelay -1", negativeDelay},
+        {"SetVorlaInternalReadDelay 12abc", notInteger("12abc")},
         {"SetVorlaInternalReadDelay 12", Shows("")},
         {"SetReadBufferSize", missingSize},
         {"SetReadBufferSize 1 2", missingSize},
         {"SetReadBufferSize -1", negativeSize},
         {"GetReadBufferSize", Shows("1000\n")},
         {"SetReadBufferSize 3", Shows("")},
+        {"SetReadBufferSize 12abc", notInteger("12abc")},
+        {"SetReadBufferSize 99999999999",
+         error("Error : buffer size must be from 0 to 2147483647 bytes, not 99999999999")},
         {"GetReadBufferSize", Shows("3\n")},
         {"SetReadBufferSize 0", Shows("")},
         {"GetReadBufferSize", Shows("0\n")},
@@ -298,6 +322,8 @@ TEST_F(TclSerial, BufferSizeCommandsAndTheReceiveBuffer)
     ASSERT_TRUE(m_sink.WaitForBytes(3, kIdleTimeoutMs));
     m_port.Close(); // joins the reader: everything shown is stored
     ASSERT_EQ(m_port.ReceiveBufferContents(), "old");
+    EXPECT_EQ(Run("SetReadBufferSize 1e3"), Shows("expected integer but got \"1e3\"\n", kConsoleError));
+    EXPECT_EQ(m_port.ReceiveBufferContents(), "old"); // a refused size empties nothing
     EXPECT_EQ(Run("SetReadBufferSize 1500"), (std::vector<SConsoleEntry>{kPrompt}));
     EXPECT_EQ(m_port.ReceiveBufferContents(), "");
 
@@ -338,13 +364,16 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
     m_device.ClearReceived();
     EXPECT_EQ(Interrupt("SendOutR y", 'y', [&] { m_port.Close(); }, ms), (std::vector<SConsoleEntry>{kPrompt}));
     EXPECT_LT(ms, 2000);
+    // A text cut short by the close fails, and says how much of it went out.
     OpenEngine();
     m_port.SetTransmitDelays(100, 100);
     m_device.ClearReceived();
-    EXPECT_EQ(Interrupt("SendOut [string repeat b 1000]", 'b', [&] { m_port.Close(); }, ms),
-              (std::vector<SConsoleEntry>{kPrompt}));
+    auto shown = Interrupt("SendOut [string repeat b 1000]", 'b', [&] { m_port.Close(); }, ms);
     EXPECT_LT(ms, 2000);
     m_port.SetTransmitDelays(0, 0);
+    const std::size_t sent = SentCount(shown, 1000, "the port was closed");
+    ASSERT_TRUE(m_device.WaitForReceived(sent, kIdleTimeoutMs));
+    EXPECT_EQ(m_device.Received(), std::string(sent, 'b')); // exactly the bytes counted
 
     // The application closes: the host ends and joins its thread in time.
     OpenEngine();
@@ -354,6 +383,65 @@ TEST_F(TclSerial, InterruptedWaitsEndPromptly)
     const auto start = Clock::now();
     EXPECT_TRUE(m_tcl.host.Shutdown(CTclHost::kShutdownTimeoutMs));
     EXPECT_LT(MsSince(start), 2000);
+}
+
+const char kNotReading[] = "the device is not reading (write timed out)";
+
+// Towards a device that does not read (the line held by flow control) each
+// byte is lost to its write time-out: the command fails, saying so, a script
+// can catch it, and SendOutR does not go on to collect.
+TEST_F(TclSerial, SendsThatTheDeviceDoesNotTakeFail)
+{
+    Connect(CDevSim::EMode::Silent);
+    ASSERT_TRUE(m_device.HoldLine());
+    const std::string none = std::string("Error : sent 0 of 5 bytes: ") + kNotReading;
+    EXPECT_EQ(Run("SendOut HELLO"), Shows(none + "\n", kConsoleError));
+    EXPECT_EQ(Result("list [catch {SendOut HELLO} e] $e"), "1 {" + none + "}");
+    // Collecting would take the minute of the read delay, beyond Run's patience.
+    EXPECT_EQ(Run("SetVorlaReadDelay 60000; SendOutR HELLO"), Shows(none + "\n", kConsoleError));
+    m_device.ReleaseLine();
+    EXPECT_EQ(Run("ResetVorlaReadDelay; SendOut ok"), (std::vector<SConsoleEntry>{kPrompt}));
+}
+
+// The line fills up part way through a text (the held line still takes
+// what the kernel has room for): the count is exactly the bytes that reached
+// the device, and they are the start of the text.
+TEST_F(TclSerial, SendCutShortByAFullLineCountsWhatWentOut)
+{
+    Connect(CDevSim::EMode::Silent);
+    ASSERT_EQ(Run("SendOut HEL"), (std::vector<SConsoleEntry>{kPrompt}));
+    ASSERT_TRUE(m_device.WaitForReceived(3, kIdleTimeoutMs));
+    ASSERT_TRUE(m_device.HoldLine());
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += static_cast<char>('0' + i % 10);
+    const std::size_t sent = SentCount(Run("SendOut " + text), text.size(), kNotReading);
+    m_device.ReleaseLine();
+    auto textReceived = [&] {
+        std::string r = m_device.Received();
+        r.erase(std::remove(r.begin(), r.end(), CDevSim::FillerByte()), r.end());
+        return r;
+    };
+    const std::string expected = "HEL" + text.substr(0, sent);
+    serial_test::WaitUntil([&] { return textReceived().size() >= expected.size(); }, kIdleTimeoutMs);
+    EXPECT_EQ(textReceived(), expected);
+}
+
+// Unplugging the device during a long SendOut or SendOutR fails the command
+// with how much went out; the device got no more than that.
+TEST_F(TclSerial, UnplugMidSendFails)
+{
+    for (const char* command : {"SendOut", "SendOutR"}) {
+        SCOPED_TRACE(command);
+        m_port.Close();
+        Connect(CDevSim::EMode::Silent);
+        m_port.SetTransmitDelays(10, 10);
+        long long ms = 0;
+        auto shown = Interrupt(std::string(command) + " [string repeat u 1000]", 'u', [&] { m_device.HangUp(); }, ms);
+        const std::size_t sent = SentCount(shown, 1000, "the device was unplugged");
+        EXPECT_GE(sent, m_device.ReceivedCount());
+        EXPECT_GE(sent, 1u);
+    }
 }
 
 // The modem check script that ships with the tests, as Run Script sources it.
