@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -33,7 +34,8 @@ enum class RowKind { Flag, Dtr, Rts, Limit, Char };
 
 // One row of the dialog: its field, how it is shown and how it is stored.
 // Get returns the value shown (list index or number); Set stores a list index
-// (-1 for no selection) or the number typed.
+// (-1 for no selection) or the number typed, which OK has checked against
+// the range 0..max.
 struct CRow {
     const char* label;
     const char* field;
@@ -41,20 +43,24 @@ struct CRow {
     int (*get)(const DCB&);
     void (*set)(DCB&, int);
     const char* help;
+    int max = 0; // edits only
 };
+
+constexpr int kLimitMax = 65535;
+constexpr int kCharMax = 255;
 
 // A FALSE/TRUE list clears its bit for index 0 and sets it for anything else,
 // no selection included.
 #define FLAG_ROW(label, field, help)                                                                 \
     {label, #field, RowKind::Flag, [](const DCB& d) { return int(d.field); },                        \
      [](DCB& d, int index) { d.field = index == 0 ? 0u : 1u; }, help}
-// Limits keep the low 16 bits of the number typed, characters the low 8.
+// Limits are 16-bit counts, characters byte values shown from 0 to 255.
 #define LIMIT_ROW(label, field, help)                                                                \
     {label, #field, RowKind::Limit, [](const DCB& d) { return int(d.field); },                       \
-     [](DCB& d, int v) { d.field = static_cast<uint16_t>(v); }, help}
+     [](DCB& d, int v) { d.field = static_cast<uint16_t>(v); }, help, kLimitMax}
 #define CHAR_ROW(label, field, help)                                                                 \
-    {label, #field, RowKind::Char, [](const DCB& d) { return int(static_cast<signed char>(d.field)); }, \
-     [](DCB& d, int v) { d.field = static_cast<char>(static_cast<uint8_t>(v)); }, help}
+    {label, #field, RowKind::Char, [](const DCB& d) { return int(static_cast<uint8_t>(d.field)); },  \
+     [](DCB& d, int v) { d.field = static_cast<char>(static_cast<uint8_t>(v)); }, help, kCharMax}
 
 const CRow kRows[CAdvancedPortSettingsDlg::kRowCount] = {
     FLAG_ROW("Parity Checking Enabled", fParity,
@@ -212,6 +218,21 @@ QComboBox* MakeList(QWidget* parent, const char* const* labels, int count)
 
 } // namespace
 
+bool ReadNumberEdit(QDialog* dialog, QLineEdit* edit, const char* field, long long min, long long max,
+                    long long& value)
+{
+    if (ParseFieldNumber(edit->text().toStdString(), min, max, value))
+        return true;
+    edit->setFocus();
+    edit->selectAll();
+    // Window-modal over the dialog: it stays open for the user to correct the field.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("VORLA"),
+                                QString::fromStdString(FieldRangeMessage(field, min, max)), QMessageBox::Ok, dialog);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+    return false;
+}
+
 CAdvancedPortSettingsDlg::CAdvancedPortSettingsDlg(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Advanced Port Settings"));
@@ -334,14 +355,20 @@ void CAdvancedPortSettingsDlg::FillControls()
 
 void CAdvancedPortSettingsDlg::accept()
 {
+    // Every number is checked before anything is stored: a refused one
+    // leaves the block as it was and the dialog open.
+    long long numbers[kRowCount] = {};
+    for (int row = 0; row < kRowCount; ++row) {
+        auto* edit = qobject_cast<QLineEdit*>(m_controls[row]);
+        if (edit && !ReadNumberEdit(this, edit, kRows[row].label, 0, kRows[row].max, numbers[row]))
+            return;
+    }
     for (int row = 0; row < kRowCount; ++row) {
         const CRow& r = kRows[row];
-        if (auto* list = qobject_cast<QComboBox*>(m_controls[row])) {
+        if (auto* list = qobject_cast<QComboBox*>(m_controls[row]))
             r.set(m_dcb, list->currentIndex());
-        } else {
-            const QByteArray text = static_cast<QLineEdit*>(m_controls[row])->text().toLatin1();
-            r.set(m_dcb, ParseDecimalPrefix(text.constData(), static_cast<std::size_t>(text.size())));
-        }
+        else
+            r.set(m_dcb, static_cast<int>(numbers[row]));
     }
     QDialog::accept();
 }

@@ -4,13 +4,22 @@
 
 #include "serial/Dcb.h"
 
+class QLineEdit;
 class QPlainTextEdit;
 class QWidget;
+
+// Reads a number edit of the settings dialogs. A text that is not a whole
+// number from min to max is refused: a box over `dialog` names the field and
+// the range, the edit gets the focus with its text selected, and the result
+// is false so that the dialog stays open.
+bool ReadNumberEdit(QDialog* dialog, QLineEdit* edit, const char* field, long long min, long long max,
+                    long long& value);
 
 // The dialog behind the "Advanced" push button of the Port Settings dialog:
 // edits the twelve flag fields from fParity to fAbortOnError, the two XON/XOFF
 // limits and the five special characters of its own copy of the control block,
-// with a help button per row that explains the field. UI thread only.
+// with a help button per row that explains the field. OK refuses a number
+// outside its field's range and stores nothing. UI thread only.
 class CAdvancedPortSettingsDlg : public QDialog {
     Q_OBJECT
 public:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 
 namespace {
 
@@ -82,22 +81,39 @@ bool ApplyFlowControlPreset(const DCB& record, FlowControl choice, DCB& engineBl
     return true;
 }
 
-int ParseDecimalPrefix(const char* text, std::size_t length)
+bool ParseFieldNumber(const std::string& text, long long min, long long max, long long& value)
 {
-    std::size_t i = 0;
-    while (i < length && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < length && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
+    auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && blank(text[begin]))
+        ++begin;
+    while (end > begin && blank(text[end - 1]))
+        --end;
+    long long number = 0;
+    if (begin < end) {
+        bool negative = false;
+        if (text[begin] == '+' || text[begin] == '-')
+            negative = text[begin++] == '-';
+        if (begin == end)
+            return false;
+        // The magnitude stops growing past any field's range, so a long run
+        // of digits cannot overflow; it is then simply out of range.
+        constexpr long long kCap = 1LL << 40;
+        for (std::size_t i = begin; i < end; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            number = std::min(kCap, number * 10 + (text[i] - '0'));
+        }
+        if (negative)
+            number = -number;
     }
-    // The magnitude stops growing just past the int range, so any run of
-    // digits is safe; the result is then clamped as the C library does.
-    constexpr long long kCap = 1LL + INT_MAX;
-    long long magnitude = 0;
-    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i)
-        magnitude = std::min(kCap, magnitude * 10 + (text[i] - '0'));
-    const long long value = negative ? -magnitude : magnitude;
-    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+    if (number < min || number > max)
+        return false;
+    value = number;
+    return true;
+}
+
+std::string FieldRangeMessage(const std::string& field, long long min, long long max)
+{
+    return field + " must be a whole number from " + std::to_string(min) + " to " + std::to_string(max) + ".";
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string>
 
 #include "serial/Dcb.h"
 
@@ -125,8 +126,12 @@ bool ApplyFlowControlPreset(const DCB& record, FlowControl choice, DCB& engineBl
 
 // --- number entry ----------------------------------------------------------
 
-// Reads a decimal integer the way the C library's atoi does: leading white
-// space skipped, an optional sign, digits up to the first other character; no
-// digits give 0. Unlike atoi it never overflows: values beyond the int range
-// stop at INT_MIN or INT_MAX.
-int ParseDecimalPrefix(const char* text, std::size_t length);
+// Reads a whole decimal number typed into a settings field: blanks around it
+// are allowed and an empty field counts as 0. Returns false, leaving `value`
+// alone, for any other text (a sign without digits, letters after the
+// digits, a fraction) and for a number outside min..max; nothing is cut off,
+// wrapped or clamped.
+bool ParseFieldNumber(const std::string& text, long long min, long long max, long long& value);
+
+// The message that refuses a field's text, naming the field and its range.
+std::string FieldRangeMessage(const std::string& field, long long min, long long max);

@@ -27,12 +27,8 @@ void FillList(QComboBox* list, const char* const* labels, int count, int index)
     list->setCurrentIndex(index);
 }
 
-// The first four characters of a delay edit, read as a decimal number.
-int ReadDelay(const QLineEdit* edit)
-{
-    const QByteArray text = edit->text().left(4).toLatin1();
-    return ParseDecimalPrefix(text.constData(), static_cast<std::size_t>(text.size()));
-}
+// The most a six-digit delay edit holds; well inside the engine's int milliseconds.
+constexpr long long kMaxDelayMs = 999999;
 
 } // namespace
 
@@ -182,6 +178,13 @@ void CPortSettingsDlg::OnAdvancedFinished(int result)
 
 void CPortSettingsDlg::accept()
 {
+    // The delays are checked first: a refused one changes nothing and keeps
+    // the dialog open.
+    long long charDelay = 0, lineDelay = 0;
+    if (!ReadNumberEdit(this, m_charDelayEdit, "Char Delay", 0, kMaxDelayMs, charDelay) ||
+        !ReadNumberEdit(this, m_lineDelayEdit, "Line Delay", 0, kMaxDelayMs, lineDelay))
+        return;
+
     // Flow control: the checked radio, tested from Advanced down to None; with
     // none checked the choice stays.
     for (int i = kFlowControlCount - 1; i >= 0; --i) {
@@ -191,8 +194,8 @@ void CPortSettingsDlg::accept()
         }
     }
 
-    m_settings.m_charDelay = ReadDelay(m_charDelayEdit);
-    m_settings.m_lineDelay = ReadDelay(m_lineDelayEdit);
+    m_settings.m_charDelay = static_cast<int>(charDelay);
+    m_settings.m_lineDelay = static_cast<int>(lineDelay);
     // The engine uses the new delays from its next byte, whatever else is applied.
     if (m_setTransmitDelays)
         m_setTransmitDelays(m_settings.m_charDelay, m_settings.m_lineDelay);

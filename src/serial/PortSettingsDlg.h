@@ -19,7 +19,9 @@ class QRadioButton;
 //
 // Each opening fills the controls from Settings(). OK (accept) writes the
 // record, then hands the new delays to the delays handler; Cancel (reject)
-// writes nothing, not even the Advanced dialog's edits of this opening.
+// writes nothing, not even the Advanced dialog's edits of this opening. A
+// delay that is not a whole number of milliseconds from 0 to 999999 is
+// refused with a message, and OK then writes nothing either.
 class CPortSettingsDlg : public QDialog {
     Q_OBJECT
 public:

@@ -140,30 +140,48 @@ TEST(PortSettingsLabels, IndexOfEveryListedValueAndUndefForOthers)
     EXPECT_EQ(FlowControlLabel(static_cast<FlowControl>(4)), nullptr);
 }
 
-TEST(PortSettingsParse, ReadsLikeAtoiWithoutOverflow)
+// A field's text is a whole number in the field's range or it is refused:
+// nothing is read up to the first stray character, cut off, wrapped or clamped.
+TEST(PortSettingsParse, FieldNumbersAreWholeNumbersInRange)
 {
     struct Case {
         const char* text;
-        std::size_t length;
-        int value;
+        long long max;   // the range is 0..max, or -5..5 for max 5
+        long long value; // kRefused when refused
     };
+    constexpr long long kRefused = -100;
     const Case cases[] = {
-        {"", 0, 0},
-        {"1234", 4, 1234},
-        {"12345", 4, 1234}, // only the characters handed in are read
-        {"  \t42", 5, 42},
-        {"-1", 2, -1},
-        {"+7", 2, 7},
-        {"12ab34", 6, 12},
-        {"abc", 3, 0},
-        {"- 5", 3, 0},
-        {"--5", 3, 0},
-        {"2147483647", 10, INT_MAX},
-        {"2147483648", 10, INT_MAX},
-        {"-2147483648", 11, INT_MIN},
-        {"99999999999999999999999", 23, INT_MAX},
-        {"-99999999999999999999999", 24, INT_MIN},
+        {"", 255, 0}, // an empty field is 0
+        {"   ", 255, 0},
+        {"123456", 999999, 123456},
+        {" 42\t", 255, 42},
+        {"+7", 255, 7},
+        {"0042", 255, 42},
+        {"255", 255, 255},
+        {"65535", 65535, 65535},
+        {"-3", 5, -3},
+        {"999", 255, kRefused},
+        {"256", 255, kRefused},
+        {"-1", 255, kRefused},
+        {"65536", 65535, kRefused},
+        {"99999999999", 65535, kRefused},
+        {"99999999999999999999999", 65535, kRefused}, // no overflow back into range
+        {"1000000", 999999, kRefused},
+        {"abc-1", 255, kRefused},
+        {"12abc", 255, kRefused},
+        {"26 end", 255, kRefused},
+        {"1 2", 255, kRefused},
+        {"1.5", 255, kRefused},
+        {"0x10", 255, kRefused},
+        {"-", 255, kRefused},
+        {"+", 255, kRefused},
+        {"- 5", 5, kRefused},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ParseDecimalPrefix(c.text, c.length), c.value) << '"' << c.text << '"';
+    for (const Case& c : cases) {
+        long long value = 77;
+        const bool ok = ParseFieldNumber(c.text, c.max == 5 ? -5 : 0, c.max, value);
+        EXPECT_EQ(ok, c.value != kRefused) << '"' << c.text << '"';
+        EXPECT_EQ(value, ok ? c.value : 77) << '"' << c.text << '"'; // untouched when refused
+    }
+    EXPECT_EQ(FieldRangeMessage("XON Char (ASCII)", 0, 255), "XON Char (ASCII) must be a whole number from 0 to 255.");
 }

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -110,6 +111,21 @@ class TestPortSettingsDlg : public QObject {
                Adv().isVisible();
     }
     bool AdvancedOk() { return Click(A<QPushButton>("okButton")) && !Adv().isVisible(); }
+
+    // The text of the box that refused a number over `dialog`, closed once
+    // read; empty when there is none.
+    static QString TakeRefusal(QWidget* dialog)
+    {
+        QString text;
+        for (QMessageBox* box : dialog->findChildren<QMessageBox*>()) {
+            if (!box->isVisible())
+                continue;
+            text = box->text();
+            box->close();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return text;
+    }
 
 private slots:
     void init()
@@ -233,19 +249,19 @@ private slots:
         QVERIFY(SameBlock(d, expected));
     }
 
-    void delaysReadTheirFirstFourCharacters_data()
+    void delaysReadTheWholeNumber_data()
     {
         QTest::addColumn<QString>("charText");
         QTest::addColumn<QString>("lineText");
         QTest::addColumn<int>("charDelay");
         QTest::addColumn<int>("lineDelay");
-        QTest::newRow("12345") << "12345" << "500" << 1234 << 500;
+        QTest::newRow("123456") << "123456" << "500" << 123456 << 500;
         QTest::newRow("empty") << "" << "" << 0 << 0;
-        QTest::newRow("leading zeros") << "0042" << "000007" << 42 << 0;
-        QTest::newRow("six nines") << "999999" << "10" << 9999 << 10;
+        QTest::newRow("leading zeros") << "0042" << "000007" << 42 << 7;
+        QTest::newRow("six nines") << "999999" << "10" << 999999 << 10;
     }
 
-    void delaysReadTheirFirstFourCharacters()
+    void delaysReadTheWholeNumber()
     {
         QFETCH(QString, charText);
         QFETCH(QString, lineText);
@@ -275,6 +291,35 @@ private slots:
         QCOMPARE(Dlg().Settings().m_lineDelay, lineDelay);
         QCOMPARE(m_delayCalls.size(), size_t(1));
         QCOMPARE(m_delayCalls[0], std::make_pair(charDelay, lineDelay));
+    }
+
+    // A delay that is no number (the validator sees only what is typed) is
+    // refused by name, the dialog stays open and nothing is written.
+    void refusedDelayChangesNothing()
+    {
+        Dlg().Settings().m_charDelay = 5;
+        Dlg().Settings().m_lineDelay = 6;
+        const DCB before = PortBlock();
+        QVERIFY(OpenOn(before));
+        W<QComboBox>("baudList")->setCurrentIndex(0);
+        QVERIFY(Click(W<QRadioButton>("hardwareRadio")));
+        W<QLineEdit>("charDelayEdit")->setText("100");
+        auto* line = W<QLineEdit>("lineDelayEdit");
+        line->setText("12x");
+        QVERIFY(Click(W<QPushButton>("okButton")));
+        QVERIFY(Dlg().isVisible());
+        QCOMPARE(TakeRefusal(&Dlg()), QString("Line Delay must be a whole number from 0 to 999999."));
+        QCOMPARE(Dlg().focusWidget(), line); // where the user comes back to
+        QCOMPARE(line->selectedText(), QString("12x"));
+        QCOMPARE(Dlg().Settings().m_charDelay, 5);
+        QCOMPARE(Dlg().Settings().m_lineDelay, 6);
+        QCOMPARE(int(Dlg().Settings().m_flowControl), int(FlowControl::None));
+        QVERIFY(SameBlock(Dlg().Settings().m_dcb, before));
+        QVERIFY(m_delayCalls.empty());
+
+        line->setText("12");
+        QVERIFY(ClickOk());
+        QCOMPARE(m_delayCalls, (std::vector<std::pair<int, int>>{{100, 12}}));
     }
 
     void delayEditsTakeSixDigitsOnly()
@@ -528,25 +573,24 @@ private slots:
         QVERIFY(ClickOk());
     }
 
-    void numberEditsTruncateToTheirField_data()
+    // Characters are byte values from 0 to 255, shown as such (0x91 is 145),
+    // limits 16-bit counts; an empty edit is 0.
+    void numberEditsKeepTheirValue_data()
     {
         QTest::addColumn<QString>("edit");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("stored"); // unsigned field value
         QTest::addColumn<QString>("shown"); // at the next opening
-        QTest::newRow("XON char 300") << "XonCharEdit" << "300" << 44 << "44";
-        QTest::newRow("XON char -1") << "XonCharEdit" << "-1" << 0xFF << "-1";
-        QTest::newRow("XOFF char 0x91") << "XoffCharEdit" << "145" << 0x91 << "-111";
-        QTest::newRow("error char -128") << "ErrorCharEdit" << "-128" << 0x80 << "-128";
-        QTest::newRow("eof char text") << "EofCharEdit" << "  26 end" << 26 << "26";
+        QTest::newRow("XON char 65") << "XonCharEdit" << "65" << 65 << "65";
+        QTest::newRow("XOFF char 0x91") << "XoffCharEdit" << "145" << 0x91 << "145";
+        QTest::newRow("error char 255") << "ErrorCharEdit" << "255" << 0xFF << "255";
+        QTest::newRow("eof char blanks") << "EofCharEdit" << "  26 " << 26 << "26";
         QTest::newRow("evt char empty") << "EvtCharEdit" << "" << 0 << "0";
-        QTest::newRow("XON limit 70000") << "XonLimEdit" << "70000" << 4464 << "4464";
         QTest::newRow("XOFF limit 65535") << "XoffLimEdit" << "65535" << 65535 << "65535";
         QTest::newRow("XON limit empty") << "XonLimEdit" << "" << 0 << "0";
-        QTest::newRow("XOFF limit huge") << "XoffLimEdit" << "99999999999" << 0xFFFF << "65535";
     }
 
-    void numberEditsTruncateToTheirField()
+    void numberEditsKeepTheirValue()
     {
         QFETCH(QString, edit);
         QFETCH(QString, typed);
@@ -561,7 +605,7 @@ private slots:
         QVERIFY(AdvancedOk());
         QVERIFY(ClickOk());
 
-        const DCB& d = Dlg().Settings().m_dcb;
+        const DCB d = Dlg().Settings().m_dcb;
         const QMap<QString, int> fields = {
             {"XonCharEdit", uint8_t(d.XonChar)},   {"XoffCharEdit", uint8_t(d.XoffChar)},
             {"ErrorCharEdit", uint8_t(d.ErrorChar)}, {"EofCharEdit", uint8_t(d.EofChar)},
@@ -569,9 +613,60 @@ private slots:
             {"XoffLimEdit", d.XoffLim}};
         QCOMPARE(fields.value(edit), stored);
 
+        // Shown again as stored, and OK without changes keeps it.
         QVERIFY(OpenOn(d));
         QVERIFY(Click(W<QPushButton>("advancedButton")));
         QCOMPARE(e->text(), shown);
+        QVERIFY(AdvancedOk());
+        QVERIFY(ClickOk());
+        QVERIFY(SameBlock(Dlg().Settings().m_dcb, d));
+    }
+
+    // A number outside its field is refused by name and range, nothing is cut
+    // to fit: the Advanced dialog stays open and its block is unchanged, also
+    // by the edits of the other rows.
+    void numberEditsRefuseWhatDoesNotFit_data()
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+        const QString chars = " must be a whole number from 0 to 255.";
+        const QString limits = " must be a whole number from 0 to 65535.";
+        QTest::newRow("XON char 999") << "XonCharEdit" << "999" << "XON Char (ASCII)" + chars;
+        QTest::newRow("XON char abc-1") << "XonCharEdit" << "abc-1" << "XON Char (ASCII)" + chars;
+        QTest::newRow("XOFF char 256") << "XoffCharEdit" << "256" << "XOFF Char (ASCII)" + chars;
+        QTest::newRow("error char -1") << "ErrorCharEdit" << "-1" << "Error Replace Character (ASCII)" + chars;
+        QTest::newRow("eof char text") << "EofCharEdit" << "26 end" << "End Of Data Character (ASCII)" + chars;
+        QTest::newRow("XON limit 70000") << "XonLimEdit" << "70000" << "XON Limit" + limits;
+        QTest::newRow("XOFF limit huge") << "XoffLimEdit" << "99999999999" << "XOFF Limit" + limits;
+    }
+
+    void numberEditsRefuseWhatDoesNotFit()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        Dlg().Settings().m_flowControl = FlowControl::Advanced;
+        const DCB before = PortBlock();
+        QVERIFY(OpenOn(before));
+        QVERIFY(Click(W<QPushButton>("advancedButton")));
+        A<QComboBox>("fParityList")->setCurrentIndex(1);
+        A<QLineEdit>("EvtCharEdit")->setText("7");
+        auto* e = A<QLineEdit>(edit.toLatin1().constData());
+        QVERIFY(e);
+        e->setText(typed);
+        QVERIFY(Click(A<QPushButton>("okButton")));
+        QVERIFY(Adv().isVisible());
+        QCOMPARE(TakeRefusal(&Adv()), message);
+        QCOMPARE(Adv().focusWidget(), e);
+        QVERIFY(SameBlock(Adv().Block(), before));
+
+        // Corrected, the row is taken with the others.
+        e->setText("0");
+        QVERIFY(AdvancedOk());
+        QCOMPARE(Adv().Block().fParity, 1u);
+        QCOMPARE(int(Adv().Block().EvtChar), 7);
+        QVERIFY(ClickOk());
     }
 
     void limitEditsTakeDigitsOnly()
@@ -735,6 +830,12 @@ private slots:
                 return;
             if (QApplication::activeModalWidget() != &Adv())
                 return;
+            // A refused number puts its box over the Advanced dialog, inside both loops.
+            A<QLineEdit>("XonCharEdit")->setText("999");
+            if (!Click(A<QPushButton>("okButton")) || !Adv().isVisible() ||
+                !qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) || TakeRefusal(&Adv()).isEmpty())
+                return;
+            A<QLineEdit>("XonCharEdit")->setText("19");
             A<QComboBox>("fRtsControlList")->setCurrentIndex(3);
             if (!AdvancedOk())
                 return;
@@ -746,6 +847,7 @@ private slots:
         QVERIFY(stepsDone);
         QCOMPARE(result, int(QDialog::Accepted));
         QCOMPARE(int(Dlg().Settings().m_dcb.fRtsControl), int(RTS_CONTROL_TOGGLE));
+        QCOMPARE(int(Dlg().Settings().m_dcb.XonChar), 19);
         QCOMPARE(int(Dlg().Settings().m_flowControl), int(FlowControl::Advanced));
         QCOMPARE(m_delayCalls.size(), size_t(1));
     }
