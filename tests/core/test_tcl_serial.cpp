@@ -266,7 +266,9 @@ TEST_F(TclSerial, ReadSettingsCommands)
     const auto missingSize = error("Error : parameter missing, example SetReadBufferSize 1000");
     const auto negativeDelay = error("Error : delay must not be negative");
     const auto negativeSize = error("Error : buffer size must not be negative");
-    const auto notInteger = [&](const char* text) { return error((std::string("expected integer but got \"") + text + "\"").c_str()); };
+    const auto notInteger = [&](const std::string& text) {
+        return error(("expected integer but got \"" + text + "\"").c_str());
+    };
     const std::vector<SSettingCase> cases = {
         {"GetVorlaReadDelay", Shows("200\n")},
         {"GetReadBufferSize", Shows("1000\n")},
