@@ -93,6 +93,7 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
             m_wndPercent->setText(label);
     };
     terminal->m_register = [this](CVORLAView* view) { m_serial.AttachTerminal(view); };
+    terminal->m_showStatus = [this](const QString& text, int ms) { statusBar()->showMessage(text, ms); };
     m_wndCommandBar->m_setWrap = [terminal](bool wrap) { terminal->SetWrap(wrap); };
     connect(m_wndCommandBar, &CCommandBar::commandIssued, this, &CMainFrame::OnCommand);
     m_serial.SetLineLostHandler([this] { QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection); });

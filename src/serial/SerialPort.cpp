@@ -335,9 +335,9 @@ void CSerialPort::Impl::Deliver(COpening* op, const char* raw, long count)
         chunk[length++] = Sanitise(c);
     }
     chunk[length] = '\0';
-    // Every chunk goes to the terminal, an empty one and one that begins
-    // with a backspace included: the terminal leaves those out of its text
-    // (it still moves its caret to the end), and both are filed below alike.
+    // Every chunk goes to the terminal, an empty one included (it still moves
+    // the terminal's caret to the end); a backspace erases on the terminal's
+    // current line. Every chunk is filed below as it came.
     if (ITerminalSink* sink = this->sink.load())
         sink->AppendReceivedText(chunk);
     Store(chunk, length);

@@ -8,7 +8,7 @@ TerminalOptions& GetTerminalOptions()
     return options;
 }
 
-void CTerminalText::Append(const char* chunk, std::string& out)
+void CTerminalText::Append(const char* chunk, std::string& out, std::size_t shownUpTo)
 {
     for (const char* p = chunk; *p; ++p) {
         const char ch = *p;
@@ -21,6 +21,20 @@ void CTerminalText::Append(const char* chunk, std::string& out)
         if (m_crPending && ch != '\n')
             out += '\n';
         m_crPending = false;
-        out += ch;
+        if (ch == '\b')
+            Erase(out, shownUpTo);
+        else
+            out += ch;
     }
+}
+
+void CTerminalText::Erase(std::string& out, std::size_t shownUpTo)
+{
+    if (out.size() > shownUpTo && out.back() != '\b') {
+        if (out.back() != '\n') // at the start of a line a Backspace does nothing
+            out.pop_back();
+        return;
+    }
+    // The character it removes, if any, is already in the pane.
+    out += '\b';
 }

@@ -1,5 +1,7 @@
 #include "terminal/TerminalView.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
@@ -21,7 +23,10 @@ constexpr size_t kFlushSlice = 32 << 10;
 
 } // namespace
 
-CVORLAView::CVORLAView(IUserPrompt& prompt, QWidget* parent) : QPlainTextEdit(parent), m_prompt(prompt)
+CVORLAView::CVORLAView(IUserPrompt& prompt, QWidget* parent)
+    : QPlainTextEdit(parent), m_prompt(prompt),
+      m_keySender([this](unsigned char b, const CCancelSignal* stop) { return m_sendByte && m_sendByte(b, stop); },
+                  [this] { QMetaObject::invokeMethod(this, &CVORLAView::ReportLostKeys, Qt::QueuedConnection); })
 {
     SetUpPane(this, "terminal", "Terminal");
 }
@@ -37,8 +42,7 @@ void CVORLAView::AppendReceivedText(const char* chunk)
     std::unique_lock<std::mutex> lock(m_rxMutex);
     if (m_rxAborted)
         return;
-    if (chunk[0] != '\b') // a chunk that begins with Backspace is not shown
-        m_rxText.Append(chunk, m_rxPending);
+    m_rxText.Append(chunk, m_rxPending, m_rxTaken);
     if (!m_flushQueued) {
         m_flushQueued = true;
         QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
@@ -92,12 +96,33 @@ void CVORLAView::FlushReceived()
 
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
+    // Backspaces whose characters were already inserted lead the batch.
+    const size_t erase = std::min(batch.find_first_not_of('\b'), batch.size());
+    EraseBeforeEnd(cursor, erase);
+    batch.erase(0, erase);
     const int room = kCapacity - (document()->characterCount() - 1);
     if (static_cast<int>(batch.size()) > room)
         batch.resize(room > 0 ? room : 0); // beyond the capacity nothing more is shown
     if (!batch.empty())
         cursor.insertText(QString::fromLatin1(batch.data(), static_cast<int>(batch.size())), QTextCharFormat());
     setTextCursor(cursor); // caret to the end, any selection cleared
+}
+
+void CVORLAView::ReportLostKeys()
+{
+    // Shown for a while rather than for good: the line may take bytes again.
+    constexpr int kShowMs = 10000;
+    if (m_showStatus)
+        m_showStatus(QStringLiteral("Typed characters not sent: the port is not taking data "
+                                    "(device not reading, or flow control)"),
+                     kShowMs);
+}
+
+void CVORLAView::EraseBeforeEnd(QTextCursor& cursor, size_t count)
+{
+    // Each removes the last character of the last line; a line break stays.
+    for (; count > 0 && !cursor.atBlockStart(); --count)
+        cursor.deletePreviousChar();
 }
 
 void CVORLAView::ClearText()
@@ -170,9 +195,7 @@ void CVORLAView::OnChar(QKeyEvent* event)
     std::string out = bytes;
     if (bytes == "\r")
         out = options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
-    for (unsigned char b : out)
-        if (m_sendByte)
-            m_sendByte(b, nullptr);
+    m_keySender.Send(out); // returns at once; the echo below need not wait for the line
 
     if (!options.localEcho)
         return;
@@ -273,4 +296,5 @@ void CVORLAView::StopPaste()
     m_pasteStop.Cancel();
     if (m_pasteThread.joinable())
         m_pasteThread.join();
+    m_keySender.Stop();
 }

@@ -11,13 +11,15 @@
 
 #include "app/CancelSignal.h"
 #include "serial/ITerminalSink.h"
+#include "terminal/KeySender.h"
 #include "terminal/TerminalText.h"
 
 class IUserPrompt;
 
 // The terminal pane: shows what the device sends, sends typed keys out of the
-// port, and sends pasted text on a worker thread with progress in the status
-// bar. Received chunks are collected from the reader thread and inserted in
+// port on a sender thread of their own (the UI never waits for the line), and
+// sends pasted text on a worker thread with progress in the status bar.
+// Received chunks are collected from the reader thread and inserted in
 // batches on the UI thread, so a flooding device never costs a repaint per
 // chunk.
 class CVORLAView : public QPlainTextEdit, public ITerminalSink {
@@ -41,6 +43,9 @@ public:
     void OnInitialUpdate();
     void OnEditPaste();
     bool IsPasteBusy() const { return m_pasteBusy.load(); }
+    // True while typed keys wait to go out or one is being written.
+    bool IsTypingBusy() const { return m_keySender.IsBusy(); }
+    // Ends the paste and the typed keys' sender and joins their threads.
     void StopPaste();
     // Empties the pane (Clear Screen) and forgets a CR left over from the line.
     void ClearText();
@@ -52,6 +57,7 @@ public:
     std::function<void()> m_beforePaste;                             // CreateStatusControls
     std::function<void(CVORLAView*)> m_register;                     // AttachTerminal
     std::function<bool(QKeyEvent*)> m_translateKey; // the main window's keys, after the key rule
+    std::function<void(const QString&, int timeoutMs)> m_showStatus; // a status bar message, UI thread
 
 protected:
     bool event(QEvent* event) override;
@@ -63,6 +69,8 @@ private:
     void OnChar(QKeyEvent* event);
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
+    void EraseBeforeEnd(QTextCursor& cursor, size_t count);
+    void ReportLostKeys();
 
     IUserPrompt& m_prompt;
 
@@ -77,4 +85,6 @@ private:
     std::thread m_pasteThread;            // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
     CCancelSignal m_pasteStop;            // ends a paste's waits at shut-down
+
+    CKeySender m_keySender; // owns the typed keys' thread; fed on the UI thread
 };

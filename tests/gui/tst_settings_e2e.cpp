@@ -405,7 +405,8 @@ private slots:
     }
 
     // The delays typed in the dialog are the writer's from the next byte:
-    // "ab" then Enter costs two character delays and one line delay.
+    // after "ab" and Enter, the byte typed next leaves two character delays
+    // and one line delay after the first. Typing itself returns at once.
     void transmitDelaysReachTheWriter()
     {
         SChoice choice;
@@ -418,14 +419,16 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QTest::keyClicks(Frame().Terminal(), "ab");
-        const qint64 chars = timer.nsecsElapsed();
         QTest::keyClick(Frame().Terminal(), Qt::Key_Return);
-        const qint64 total = timer.nsecsElapsed();
+        QTest::keyClicks(Frame().Terminal(), "c");
         QVERIFY(m_device->WaitForReceived(3, 5000));
-        QCOMPARE(m_device->Received(), std::string("ab\n"));
-        QVERIFY2(chars >= 100'000'000, qPrintable(QString::number(chars / 1'000'000)));
-        QVERIFY2(total - chars >= 300'000'000, qPrintable(QString::number((total - chars) / 1'000'000)));
-        QVERIFY2(total < 6'000'000'000, "sending three bytes hung"); // each byte waits at most 2 s
+        const qint64 lineFeed = timer.nsecsElapsed();
+        QVERIFY(m_device->WaitForReceived(4, 5000));
+        const qint64 next = timer.nsecsElapsed();
+        QCOMPARE(m_device->Received(), std::string("ab\nc"));
+        QVERIFY2(lineFeed >= 100'000'000, qPrintable(QString::number(lineFeed / 1'000'000))); // 2 x 50 ms
+        QVERIFY2(next >= 400'000'000, qPrintable(QString::number(next / 1'000'000)));          // then 300 ms
+        QVERIFY2(next < 8'000'000'000, "sending four bytes hung"); // each byte waits at most 2 s
         QCOMPARE(Frame().PortSettings().m_charDelay, 50);
         QCOMPARE(Frame().PortSettings().m_lineDelay, 300);
     }

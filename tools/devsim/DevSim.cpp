@@ -179,6 +179,10 @@ bool CDevSim::HoldLine()
     for (int round = 0; round < 1000 && !full; ++round) {
         while (write(m_slave, filler.data(), filler.size()) > 0) {
         }
+        // A large write can be refused while a few bytes still fit (after an
+        // earlier hold has drained, for one): fill those byte by byte.
+        while (errno == EAGAIN && write(m_slave, filler.data(), 1) > 0) {
+        }
         if (errno != EAGAIN)
             break;
         pollfd p {m_slave, POLLOUT, 0};
