@@ -177,7 +177,9 @@ void CMainFrame::CreateMenus()
           {"Select A&ll\tCtrl+A", ID_EDIT_SELECT_ALL, "Select the entire document"},
           {nullptr, 0, nullptr},
           {"&Find...\tCtrl+F", ID_EDIT_FIND, "Find the specified text"},
-          {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"}}},
+          {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"},
+          {nullptr, 0, nullptr},
+          {"&Stop Script\tCtrl+Break", ID_STOP_SCRIPT, "Stop the running Tcl command or script"}}},
         {"&View", {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"}}},
         {"Config", {{"Set Vorla Font", ID_SET_VORLA_FONT, ""}}},
         {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
@@ -332,9 +334,22 @@ bool CMainFrame::IsCommandEnabled(int id) const
         return !terminalActive || !QApplication::clipboard()->text().isEmpty();
     case ID_NOTHING:
         return false;
+    case ID_STOP_SCRIPT:
+        return m_tclHost.IsEvaluating();
     default:
         return true;
     }
+}
+
+bool CMainFrame::IsBreakKey(const QKeyEvent* event)
+{
+    // Under X11 the PC keymap turns Ctrl+Pause into the keysym Break, for
+    // which Qt has no key code: only the native keysym tells it apart.
+    constexpr quint32 kXKeysymBreak = 0xff6b;
+    const int key = event->key();
+    if ((key == 0 || key == Qt::Key_unknown) && event->nativeVirtualKey() == kXKeysymBreak)
+        return true;
+    return (event->modifiers() & Qt::ControlModifier) && (key == Qt::Key_Pause || key == Qt::Key_Cancel);
 }
 
 int CMainFrame::AcceleratorFor(const QKeyEvent* event)
@@ -405,7 +420,7 @@ bool CMainFrame::TranslateKey(QKeyEvent* key)
         return true;
     }
     // Ctrl+Break stops the running evaluation, whichever pane has the focus.
-    if (ctrl && (key->key() == Qt::Key_Pause || key->key() == Qt::Key_Cancel)) {
+    if (IsBreakKey(key)) {
         m_tclHost.CancelEvaluation();
         return true;
     }
@@ -435,6 +450,7 @@ void CMainFrame::OnCommand(int id)
     case ID_PROMPT: OnPrompt(); break;
     case ID_FONTS: OnFonts(); break;
     case ID_SET_VORLA_FONT: OnSetVorlaFont(); break;
+    case ID_STOP_SCRIPT: m_tclHost.CancelEvaluation(); break;
     case ID_APP_ABOUT:
     case ID_ABOUT_BUTTON: {
         CAboutBox about(this);
