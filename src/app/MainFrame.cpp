@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPageSetupDialog>
@@ -121,6 +123,17 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     console->setAcceptDrops(false);
     terminal->OnInitialUpdate();
     qApp->installEventFilter(this);
+    PlaceNormalGeometry();
+}
+
+void CMainFrame::PlaceNormalGeometry()
+{
+    // The window starts maximised; this is what restoring it shows (and what
+    // a display without a maximising window manager shows): two thirds of
+    // the screen's free area, centred, so both panes have room.
+    const QRect available = screen()->availableGeometry();
+    const QSize normal(available.width() * 2 / 3, available.height() * 2 / 3);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, normal.expandedTo(minimumSizeHint()), available));
 }
 
 CMainFrame::~CMainFrame()

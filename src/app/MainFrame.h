@@ -111,6 +111,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void PlaceNormalGeometry();
     void CreateMenus();
     void CreateStatusBar();
     bool ChooseFont(QFont& font, const QString& title);

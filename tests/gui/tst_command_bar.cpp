@@ -77,6 +77,23 @@ private slots:
         QVERIFY(bar->m_btnConnect->x() < bar->m_btnDisconnect->x());
     }
 
+    void barFitsAWindow1024PixelsWide()
+    {
+        auto frame = MakeFrame();
+        frame->resize(1024, 700);
+        QCoreApplication::processEvents();
+        QCOMPARE(frame->width(), 1024);
+        // Every control stays whole inside the bar, none covering another.
+        CCommandBar* bar = frame->m_wndCommandBar;
+        const QList<QWidget*> controls = bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget* a : controls) {
+            QVERIFY2(a->isVisible() && bar->rect().contains(a->geometry()), qPrintable(a->objectName()));
+            for (QWidget* b : controls)
+                QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + " overlaps " + b->objectName()));
+        }
+    }
+
     void tabOrderSkipsRadios()
     {
         auto frame = MakeFrame();
