@@ -71,8 +71,21 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
         radio->setAccessibleName(caption);
         radio->setFocusPolicy(Qt::ClickFocus); // Tab never lands on a radio button
         Place(radio, left, 28, width, 10);
-        // Every click converts, also of the button already selected.
-        connect(radio, &QRadioButton::clicked, this, [this, radix] { OnConvert(radix); });
+        // A button that becomes selected converts, however that comes (click,
+        // arrow key, accessibility action); a click on the button already
+        // selected converts too. A click that selects converts only once.
+        connect(radio, &QRadioButton::pressed, this, [this] { m_convertedSincePress = false; });
+        connect(radio, &QRadioButton::toggled, this, [this, radix](bool checked) {
+            if (!checked || m_converter.CurrentBase() == radix)
+                return;
+            m_convertedSincePress = true;
+            OnConvert(radix);
+        });
+        connect(radio, &QRadioButton::clicked, this, [this, radix] {
+            if (!m_convertedSincePress)
+                OnConvert(radix);
+            m_convertedSincePress = false;
+        });
         return radio;
     };
     // The switches and the converter sit close to the buttons, and the field
@@ -104,9 +117,11 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_chkWrap = makeCheck("Wrap", 3, 33);
     m_chkLocalEcho = makeCheck("Local Echo", 16, 52);
     m_chkCrLf = makeCheck("CR+LF", 29, 38);
-    connect(m_chkWrap, &QCheckBox::clicked, this, [this] { OnWrap(); });
-    connect(m_chkLocalEcho, &QCheckBox::clicked, this, [this] { OnLocalEcho(); });
-    connect(m_chkCrLf, &QCheckBox::clicked, this, [this] { OnCrLf(); });
+    // Options follow the box's state, however it changes (click, Space, an
+    // accessibility tool's Toggle).
+    connect(m_chkWrap, &QCheckBox::toggled, this, [this] { OnWrap(); });
+    connect(m_chkLocalEcho, &QCheckBox::toggled, this, [this] { OnLocalEcho(); });
+    connect(m_chkCrLf, &QCheckBox::toggled, this, [this] { OnCrLf(); });
 
     auto* label = new QLabel("Data Converter", this);
     Place(label, 392, 1, 49, 8);
@@ -173,9 +188,28 @@ void CCommandBar::OnLocalEcho() { GetTerminalOptions().localEcho = m_chkLocalEch
 
 void CCommandBar::OnCrLf() { GetTerminalOptions().sendCrLf = m_chkCrLf->isChecked(); }
 
+QRadioButton* CCommandBar::RadioFor(Radix radix) const
+{
+    switch (radix) {
+    case kRadixHex: return m_rbHex;
+    case kRadixOct: return m_rbOct;
+    case kRadixBin: return m_rbBin;
+    case kRadixDec: break;
+    }
+    return m_rbDec;
+}
+
 void CCommandBar::OnConvert(Radix newBase)
 {
-    m_strConverter = m_editConverter->text().toUtf8().toStdString();
-    m_strConverter = m_converter.Convert(m_strConverter, newBase);
+    std::string shown;
+    std::string error;
+    if (!m_converter.Convert(m_editConverter->text().toUtf8().toStdString(), newBase, shown, error)) {
+        // Refused: the field keeps its text and the base stays selected.
+        RadioFor(m_converter.CurrentBase())->setChecked(true);
+        if (m_showMessage)
+            m_showMessage(error);
+        return;
+    }
+    m_strConverter = shown;
     m_editConverter->setText(QString::fromStdString(m_strConverter).toUpper());
 }

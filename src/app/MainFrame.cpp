@@ -96,6 +96,7 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     };
     terminal->m_register = [this](CVORLAView* view) { m_serial.AttachTerminal(view); };
     m_wndCommandBar->m_setWrap = [terminal](bool wrap) { terminal->SetWrap(wrap); };
+    m_wndCommandBar->m_showMessage = [this](const std::string& text) { m_prompt.ShowMessage(text); };
     connect(m_wndCommandBar, &CCommandBar::commandIssued, this, &CMainFrame::OnCommand);
     m_serial.SetLineLostHandler([this] { QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection); });
 

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -155,6 +156,75 @@ private slots:
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(!GetTerminalOptions().localEcho && !GetTerminalOptions().sendCrLf);
+    }
+
+    // An accessibility tool's Toggle or Press acts as a click does.
+    void accessibleActionsApplyOptionsAndConvert()
+    {
+        auto frame = MakeFrame();
+        CCommandBar* bar = frame->m_wndCommandBar;
+        auto act = [](QWidget* widget, const QString& action) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(accessible && accessible->actionInterface());
+            accessible->actionInterface()->doAction(action);
+        };
+        const QString toggle = QAccessibleActionInterface::toggleAction();
+        GetTerminalOptions() = TerminalOptions{};
+        act(bar->m_chkLocalEcho, toggle);
+        act(bar->m_chkCrLf, toggle);
+        act(bar->m_chkWrap, toggle);
+        QVERIFY(GetTerminalOptions().localEcho && GetTerminalOptions().sendCrLf);
+        QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::NoWrap);
+        act(bar->m_chkLocalEcho, toggle);
+        act(bar->m_chkWrap, toggle);
+        QVERIFY(!GetTerminalOptions().localEcho);
+        QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+        bar->m_editConverter->setText("255");
+        act(bar->m_rbHex, toggle);
+        QCOMPARE(bar->m_editConverter->text(), QString("FF"));
+        act(bar->m_rbBin, QAccessibleActionInterface::pressAction());
+        QVERIFY(WaitUntil([&] { return bar->m_editConverter->text() == "11111111"; }));
+        QVERIFY(bar->m_rbBin->isChecked());
+        QCOMPARE(bar->Converter().CurrentBase(), kRadixBin);
+        GetTerminalOptions() = TerminalOptions{};
+    }
+
+    // A number beyond 64 bits is refused once per click, with a message
+    // naming the field and the range; the field and the base stay.
+    void outOfRangeNumberIsRefused()
+    {
+        auto frame = MakeFrame();
+        CCommandBar* bar = frame->m_wndCommandBar;
+        QStringList messages;
+        frame->GuiPrompt().m_answer = [&](const QString& text, bool) {
+            messages << text;
+            return true;
+        };
+        const QString huge = "99999999999999999999999";
+        bar->m_editConverter->setText(huge);
+        QTest::mouseClick(bar->m_rbHex, Qt::LeftButton);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains("Data Converter") && messages[0].contains("18446744073709551615"),
+                 qPrintable(messages[0]));
+        QCOMPARE(bar->m_editConverter->text(), huge);
+        QVERIFY(bar->m_rbDec->isChecked() && !bar->m_rbHex->isChecked());
+        QTest::mouseClick(bar->m_rbDec, Qt::LeftButton); // the selected button: refused again
+        QCOMPARE(messages.size(), 2);
+        QAccessible::queryAccessibleInterface(bar->m_rbOct)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QCOMPARE(messages.size(), 3);
+        QVERIFY(bar->m_rbDec->isChecked());
+        QCOMPARE(bar->m_editConverter->text(), huge);
+
+        bar->m_editConverter->setText("18446744073709551615");
+        QTest::mouseClick(bar->m_rbHex, Qt::LeftButton);
+        QCOMPARE(bar->m_editConverter->text(), QString("FFFFFFFFFFFFFFFF"));
+        bar->m_editConverter->setText("1FFFFFFFFFFFFFFFF");
+        QTest::mouseClick(bar->m_rbBin, Qt::LeftButton);
+        QCOMPARE(messages.size(), 4);
+        QVERIFY(messages[3].contains("FFFFFFFFFFFFFFFF"));
+        QVERIFY(bar->m_rbHex->isChecked());
     }
 
     void connectDisconnectAndTheirLines()
