@@ -416,7 +416,23 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     // A key that a child ignored travels on to its parents: handle it once.
     if (widget != QApplication::focusWidget())
         return false;
-    return TranslateKey(static_cast<QKeyEvent*>(event));
+    auto* key = static_cast<QKeyEvent*>(event);
+    // Ctrl+Tab and Ctrl+Break work from everywhere. Other keys that the
+    // control takes for itself (the converter field's Ctrl+V, Ctrl+C,
+    // Ctrl+A, Shift+Insert, ...) stay with it: the control says so when
+    // asked, as Qt asks before applying a shortcut.
+    const bool ctrlTab = (key->modifiers() & Qt::ControlModifier) &&
+                         (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab);
+    if (!ctrlTab && !IsBreakKey(key)) {
+        QKeyEvent query(QEvent::ShortcutOverride, key->key(), key->modifiers(), key->nativeScanCode(),
+                        key->nativeVirtualKey(), key->nativeModifiers(), key->text(), key->isAutoRepeat(),
+                        key->count());
+        query.ignore();
+        QCoreApplication::sendEvent(widget, &query);
+        if (query.isAccepted())
+            return false;
+    }
+    return TranslateKey(key);
 }
 
 bool CMainFrame::TranslateKey(QKeyEvent* key)

@@ -227,6 +227,60 @@ private slots:
         QVERIFY(bar->m_rbHex->isChecked());
     }
 
+    // Editing keys in the converter field edit the field; they are not the
+    // window's commands on the terminal pane (Ctrl+V would send the
+    // clipboard to the device). Ctrl+Break and Ctrl+Tab still work there.
+    void converterFieldKeepsItsEditingKeys()
+    {
+        auto frame = MakeFrame();
+        frame->m_wndCommandBar->m_cbPort->setCurrentIndex(1);
+        frame->OnConnect();
+        QCOMPARE(frame->OpenPort(), 2);
+        frame->Terminal()->setPlainText("terminal text");
+        QLineEdit* field = frame->m_wndCommandBar->m_editConverter;
+        frame->activateWindow();
+        field->setFocus();
+        QVERIFY(WaitUntil([&] { return field->hasFocus(); }));
+        m_modem.ClearReceived();
+        QClipboard* clipboard = QApplication::clipboard();
+
+        field->setText("12");
+        clipboard->setText("345");
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString("12345"));
+        QTest::keyClick(field, Qt::Key_Home);
+        QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(field->text(), QString("34512345"));
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(field->selectedText(), field->text());
+        QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QString("34512345"));
+        QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString());
+        QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString("34512345"));
+        field->setSelection(0, 2);
+        QTest::keyClick(field, Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QString("34"));
+        QVERIFY(!frame->Terminal()->textCursor().hasSelection());
+        QCOMPARE(frame->Terminal()->toPlainText(), QString("terminal text"));
+
+        // Ctrl+Break as X delivers it (no Qt key code, the keysym Break).
+        frame->TclHost().AttachConsole();
+        frame->TclHost().SubmitCommandText("while 1 {}\n");
+        QVERIFY(WaitUntil([&] { return frame->TclHost().IsEvaluating(); }));
+        QKeyEvent breakKey(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
+        QApplication::sendEvent(field, &breakKey);
+        QVERIFY(WaitUntil([&] { return frame->Console()->toPlainText().contains("eval unwound"); }));
+        QTest::keyClick(field, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(WaitUntil([&] { return frame->Console()->hasFocus() || frame->Terminal()->hasFocus(); }));
+
+        QTest::qWait(100); // nothing reaches the device meanwhile
+        QCOMPARE(m_modem.Received(), std::string());
+        frame->OnDisconnect();
+    }
+
     void connectDisconnectAndTheirLines()
     {
         auto frame = MakeFrame();
