@@ -11,8 +11,7 @@ source "$(dirname "$0")/x11-support.sh"
 trap 'stop_vorla; rm -rf "$work"' EXIT
 
 start_vorla "$vorla" --demo || exit 1
-wait_for 20 sh -c "xprop -id $window _NET_WM_STATE | grep -q MAXIMIZED_VERT" || { echo "FAIL: not maximised"; exit 1; }
-read_geometry "$window"
+wait_for 20 is_maximised || { echo "FAIL: not maximised"; exit 1; }
 
 # Click into the console pane, near the bottom above the status bar.
 xdotool mousemove --window "$window" $((WIDTH / 2)) $((HEIGHT - 50)) click 1
@@ -27,4 +26,5 @@ if ! wait_for 20 test -s "$work/marker"; then
   echo "FAIL: Ctrl+Break did not stop the running loop"
   exit 1
 fi
+close_vorla || exit 1
 echo "PASS: Ctrl+Break stopped the loop"

@@ -13,7 +13,7 @@ near() { local d=$(($1 - $2)); [ ${d#-} -le "$3" ]; }
 
 read -r screen_w screen_h < <(xdotool getdisplaygeometry)
 start_vorla "$vorla" --demo || exit 1
-wait_for 20 sh -c "xprop -id $window _NET_WM_STATE | grep -q MAXIMIZED_VERT" || fail "not maximised at start"
+wait_for 20 is_maximised || fail "not maximised at start"
 
 wmctrl -i -r "$window" -b remove,maximized_vert,maximized_horz
 wait_for 20 sh -c "! xprop -id $window _NET_WM_STATE | grep -q MAXIMIZED" || fail "the window manager did not restore"
@@ -31,4 +31,5 @@ near $((Y + HEIGHT / 2)) $((screen_h / 2)) 60 || fail "not centred vertically (y
 xdotool windowsize "$window" 1024 "$HEIGHT"
 narrow() { read_geometry "$window"; [ "$WIDTH" -eq 1024 ]; }
 wait_for 20 narrow || fail "cannot make the window 1024 pixels wide (it stays $WIDTH)"
+close_vorla || exit 1
 echo "PASS: restored ${WIDTH}x${HEIGHT}, 1024 pixels wide possible"

@@ -32,6 +32,26 @@ start_vorla() {
   done
 }
 
+# Closes the program's window as a user does (through the window manager)
+# and waits for the program to end. Fails when it does not end in time or
+# ends with an error (a sanitizer's report, say).
+close_vorla() {
+  wmctrl -i -c "$window"
+  if ! wait_for 30 sh -c "! kill -0 $vorla_pid 2>/dev/null"; then
+    echo "FAIL: VORLA did not end after its window was closed"
+    return 1
+  fi
+  local status=0
+  wait "$vorla_pid" || status=$?
+  vorla_pid=
+  if [ "$status" -ne 0 ]; then
+    echo "FAIL: VORLA ended with status $status"
+    cat "$work/vorla.log"
+    return 1
+  fi
+}
+
+# Ends the program if it still runs (on the way out of a failed test).
 stop_vorla() {
   if [ -n "${vorla_pid:-}" ]; then
     kill "$vorla_pid" 2>/dev/null
@@ -44,4 +64,12 @@ stop_vorla() {
 # WIDTH, HEIGHT, X and Y.
 read_geometry() {
   eval "$(xdotool getwindowgeometry --shell "$1")"
+}
+
+# True once the window manager has maximised the window and given it the
+# screen's width (the state and the size arrive separately).
+is_maximised() {
+  xprop -id "$window" _NET_WM_STATE | grep -q MAXIMIZED_VERT || return 1
+  read_geometry "$window"
+  [ "$WIDTH" -eq "$(xdotool getdisplaygeometry | cut -d ' ' -f 1)" ]
 }
