@@ -89,7 +89,7 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
         return radio;
     };
     // The switches and the converter sit close to the buttons, and the field
-    // is narrower than the original template's, so that the bar fits a
+    // is narrower than the dialog template's, so that the bar fits a
     // window 1024 pixels wide.
     m_rbHex = makeRadio("Hex", 396, 29, kRadixHex);
     m_rbDec = makeRadio("Dec", 432, 29, kRadixDec);
