@@ -9,6 +9,8 @@ packages=(
   tcl8.6-dev
   googletest libgtest-dev
   fonts-dejavu-core
+  # a private X display, a window manager and X input for the tests in tests/x11
+  xvfb openbox xdotool wmctrl x11-utils
 )
 
 missing=()

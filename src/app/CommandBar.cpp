@@ -26,8 +26,8 @@ public:
     }
 };
 
-constexpr int kBarWidthDlu = 666;
 constexpr int kBarHeightDlu = 40;
+constexpr int kBarMarginDlu = 7; // left of the port list, and right of the About button
 
 } // namespace
 
@@ -40,7 +40,6 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_avgCharWidth = (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 + 1) / 2;
     m_charHeight = metrics.height();
     setFixedHeight(kBarHeightDlu * m_charHeight / 8);
-    setMinimumWidth(kBarWidthDlu * m_avgCharWidth / 4);
 
     // Template order, which is also the Tab order.
     m_btnConnect = MakeLargeButton(ID_CONNECT, "Connect", MakeIcon(VorlaIcon::Connect, 32));
@@ -72,14 +71,30 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
         radio->setAccessibleName(caption);
         radio->setFocusPolicy(Qt::ClickFocus); // Tab never lands on a radio button
         Place(radio, left, 28, width, 10);
-        // Every click converts, also of the button already selected.
-        connect(radio, &QRadioButton::clicked, this, [this, radix] { OnConvert(radix); });
+        // A button that becomes selected converts, however that comes (click,
+        // arrow key, accessibility action); a click on the button already
+        // selected converts too. A click that selects converts only once.
+        connect(radio, &QRadioButton::pressed, this, [this] { m_convertedSincePress = false; });
+        connect(radio, &QRadioButton::toggled, this, [this, radix](bool checked) {
+            if (!checked || m_converter.CurrentBase() == radix)
+                return;
+            m_convertedSincePress = true;
+            OnConvert(radix);
+        });
+        connect(radio, &QRadioButton::clicked, this, [this, radix] {
+            if (!m_convertedSincePress)
+                OnConvert(radix);
+            m_convertedSincePress = false;
+        });
         return radio;
     };
-    m_rbHex = makeRadio("Hex", 450, 29, kRadixHex);
-    m_rbDec = makeRadio("Dec", 493, 29, kRadixDec);
-    m_rbOct = makeRadio("Oct", 536, 27, kRadixOct);
-    m_rbBin = makeRadio("Bin", 577, 26, kRadixBin);
+    // The switches and the converter sit close to the buttons, and the field
+    // is narrower than the dialog template's, so that the bar fits a
+    // window 1024 pixels wide.
+    m_rbHex = makeRadio("Hex", 396, 29, kRadixHex);
+    m_rbDec = makeRadio("Dec", 432, 29, kRadixDec);
+    m_rbOct = makeRadio("Oct", 468, 27, kRadixOct);
+    m_rbBin = makeRadio("Bin", 504, 26, kRadixBin);
     auto* radios = new QButtonGroup(this);
     for (QRadioButton* radio : {m_rbHex, m_rbDec, m_rbOct, m_rbBin})
         radios->addButton(radio);
@@ -90,24 +105,26 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_editConverter->setAccessibleName("Data Converter");
     m_editConverter->setAlignment(Qt::AlignRight);
     m_editConverter->setValidator(new CUpperCaseValidator(m_editConverter));
-    Place(m_editConverter, 438, 12, 171, 14);
+    Place(m_editConverter, 392, 12, 150, 14);
 
     auto makeCheck = [this](const char* caption, int top, int width) {
         auto* box = new QCheckBox(caption, this);
         box->setObjectName(QStringLiteral("check%1").arg(QString(caption).remove(' ').remove('+')));
         box->setAccessibleName(caption);
-        Place(box, 380, top, width, 10);
+        Place(box, 334, top, width, 10);
         return box;
     };
     m_chkWrap = makeCheck("Wrap", 3, 33);
     m_chkLocalEcho = makeCheck("Local Echo", 16, 52);
     m_chkCrLf = makeCheck("CR+LF", 29, 38);
-    connect(m_chkWrap, &QCheckBox::clicked, this, [this] { OnWrap(); });
-    connect(m_chkLocalEcho, &QCheckBox::clicked, this, [this] { OnLocalEcho(); });
-    connect(m_chkCrLf, &QCheckBox::clicked, this, [this] { OnCrLf(); });
+    // Options follow the box's state, however it changes (click, Space, an
+    // accessibility tool's Toggle).
+    connect(m_chkWrap, &QCheckBox::toggled, this, [this] { OnWrap(); });
+    connect(m_chkLocalEcho, &QCheckBox::toggled, this, [this] { OnLocalEcho(); });
+    connect(m_chkCrLf, &QCheckBox::toggled, this, [this] { OnCrLf(); });
 
     auto* label = new QLabel("Data Converter", this);
-    Place(label, 438, 1, 49, 8);
+    Place(label, 392, 1, 49, 8);
     label->adjustSize(); // the template's width is too narrow for some fonts
 
     m_btnAbout = new QToolButton(this);
@@ -117,13 +134,14 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_btnAbout->setIcon(MakeIcon(VorlaIcon::About, 16));
     m_btnAbout->setIconSize(QSize(16, 16));
     m_btnAbout->setFocusPolicy(Qt::StrongFocus);
-    Place(m_btnAbout, 613, 12, 14, 14);
+    Place(m_btnAbout, 546, 12, 14, 14);
     connect(m_btnAbout, &QToolButton::clicked, this, [this] { emit commandIssued(ID_ABOUT_BUTTON); });
 
     QWidget* order[] = {m_btnConnect, m_cbPort, m_btnDisconnect, m_btnSettings, m_btnRunScript, m_btnPrompt,
                         m_btnFonts, m_editConverter, m_chkWrap, m_chkLocalEcho, m_chkCrLf, m_btnAbout};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+    setMinimumWidth(childrenRect().right() + 1 + kBarMarginDlu * m_avgCharWidth / 4);
 
     // Start state.
     m_rbDec->setChecked(true);
@@ -170,9 +188,28 @@ void CCommandBar::OnLocalEcho() { GetTerminalOptions().localEcho = m_chkLocalEch
 
 void CCommandBar::OnCrLf() { GetTerminalOptions().sendCrLf = m_chkCrLf->isChecked(); }
 
+QRadioButton* CCommandBar::RadioFor(Radix radix) const
+{
+    switch (radix) {
+    case kRadixHex: return m_rbHex;
+    case kRadixOct: return m_rbOct;
+    case kRadixBin: return m_rbBin;
+    case kRadixDec: break;
+    }
+    return m_rbDec;
+}
+
 void CCommandBar::OnConvert(Radix newBase)
 {
-    m_strConverter = m_editConverter->text().toUtf8().toStdString();
-    m_strConverter = m_converter.Convert(m_strConverter, newBase);
+    std::string shown;
+    std::string error;
+    if (!m_converter.Convert(m_editConverter->text().toUtf8().toStdString(), newBase, shown, error)) {
+        // Refused: the field keeps its text and the base stays selected.
+        RadioFor(m_converter.CurrentBase())->setChecked(true);
+        if (m_showMessage)
+            m_showMessage(error);
+        return;
+    }
+    m_strConverter = shown;
     m_editConverter->setText(QString::fromStdString(m_strConverter).toUpper());
 }

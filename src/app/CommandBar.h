@@ -47,6 +47,8 @@ public:
 
     // The terminal pane's word wrap, wired by the main window.
     std::function<void(bool)> m_setWrap;
+    // Shows a message to the user (a refused conversion), wired by the main window.
+    std::function<void(const std::string&)> m_showMessage;
 
 signals:
     // A command for the main window (Connect, DisConnect, Settings, Run Script, Prompt, Fonts, About).
@@ -57,10 +59,12 @@ private:
     void OnLocalEcho();
     void OnCrLf();
     void OnConvert(Radix newBase);
+    QRadioButton* RadioFor(Radix radix) const;
     void Place(QWidget* widget, int left, int top, int width, int height);
     QToolButton* MakeLargeButton(int id, const QString& caption, const QIcon& icon);
 
     CConverter m_converter;
+    bool m_convertedSincePress = false; // a radio's selection converted during the click now under way
     int m_unitX = 2; // pixels per horizontal dialog unit, times 4 (kept exact below)
     int m_unitY = 2;
     int m_avgCharWidth = 6;

@@ -1,5 +1,7 @@
 #include "app/Converter.h"
 
+#include <cctype>
+
 namespace {
 
 unsigned BaseOf(Radix radix)
@@ -11,6 +13,18 @@ unsigned BaseOf(Radix radix)
     case kRadixDec: break;
     }
     return 10; // an unknown code reads and writes decimal
+}
+
+// The caption of the base's radio button.
+const char* RadixName(Radix radix)
+{
+    switch (radix) {
+    case kRadixHex: return "Hex";
+    case kRadixOct: return "Oct";
+    case kRadixBin: return "Bin";
+    case kRadixDec: break;
+    }
+    return "Dec";
 }
 
 // The digit's value in the base, or -1 when c is not a digit of it.
@@ -40,17 +54,20 @@ std::string FilterDigits(const std::string& text, Radix radix)
     return kept;
 }
 
-uint64_t ParseNumber(const std::string& text, Radix radix)
+std::optional<uint64_t> ParseNumber(const std::string& text, Radix radix)
 {
-    // value * base + digit from the left, wrapping modulo 2^64. For binary
-    // this keeps exactly the lowest 64 digits, as adding doubling weights
-    // from the right does.
+    // value * base + digit from the left; a step that would pass 2^64 - 1
+    // means the number does not fit (leading zeros never do).
     const unsigned base = BaseOf(radix);
+    const uint64_t max = ~uint64_t{0};
     uint64_t value = 0;
     for (char ch : text) {
         const int d = DigitValue(static_cast<unsigned char>(ch), base);
-        if (d >= 0)
-            value = value * base + static_cast<unsigned>(d);
+        if (d < 0)
+            continue;
+        if (value > (max - static_cast<unsigned>(d)) / base)
+            return std::nullopt;
+        value = value * base + static_cast<unsigned>(d);
     }
     return value;
 }
@@ -68,9 +85,18 @@ std::string FormatNumber(uint64_t value, Radix radix)
     return std::string(buf + pos, sizeof buf - pos);
 }
 
-std::string CConverter::Convert(const std::string& fieldText, Radix newBase)
+bool CConverter::Convert(const std::string& fieldText, Radix newBase, std::string& shown, std::string& error)
 {
-    const uint64_t value = ParseNumber(FilterDigits(fieldText, m_current), m_current);
+    const std::optional<uint64_t> value = ParseNumber(FilterDigits(fieldText, m_current), m_current);
+    if (!value) {
+        std::string largest = FormatNumber(~uint64_t{0}, m_current);
+        for (char& c : largest)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c))); // as the field shows it
+        error = std::string("Data Converter: the number is too large. A ") + RadixName(m_current) +
+                " number must lie between 0 and " + largest + " (2^64 - 1).";
+        return false;
+    }
     m_current = newBase;
-    return FormatNumber(value, newBase);
+    shown = FormatNumber(*value, newBase);
+    return true;
 }

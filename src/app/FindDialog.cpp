@@ -38,7 +38,9 @@ CFindDialog::CFindDialog(QWidget* parent) : QDialog(parent)
     findNextButton->setEnabled(false);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel("Fi&nd what:"), 0, 0);
+    auto* findWhatLabel = new QLabel("Fi&nd what:");
+    findWhatLabel->setBuddy(m_findWhat); // Alt+N goes to the field, and the & shows as an underline
+    grid->addWidget(findWhatLabel, 0, 0);
     grid->addWidget(m_findWhat, 0, 1);
     grid->addWidget(findNextButton, 0, 2);
     grid->addWidget(m_matchCase, 1, 0, 1, 2);

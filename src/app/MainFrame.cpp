@@ -11,7 +11,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPageSetupDialog>
@@ -95,6 +97,7 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     terminal->m_register = [this](CVORLAView* view) { m_serial.AttachTerminal(view); };
     terminal->m_showStatus = [this](const QString& text, int ms) { statusBar()->showMessage(text, ms); };
     m_wndCommandBar->m_setWrap = [terminal](bool wrap) { terminal->SetWrap(wrap); };
+    m_wndCommandBar->m_showMessage = [this](const std::string& text) { m_prompt.ShowMessage(text); };
     connect(m_wndCommandBar, &CCommandBar::commandIssued, this, &CMainFrame::OnCommand);
     m_serial.SetLineLostHandler([this] { QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection); });
 
@@ -122,6 +125,17 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     console->setAcceptDrops(false);
     terminal->OnInitialUpdate();
     qApp->installEventFilter(this);
+    PlaceNormalGeometry();
+}
+
+void CMainFrame::PlaceNormalGeometry()
+{
+    // The window starts maximised; this is what restoring it shows (and what
+    // a display without a maximising window manager shows): two thirds of
+    // the screen's free area, centred, so both panes have room.
+    const QRect available = screen()->availableGeometry();
+    const QSize normal(available.width() * 2 / 3, available.height() * 2 / 3);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, normal.expandedTo(minimumSizeHint()), available));
 }
 
 CMainFrame::~CMainFrame()
@@ -178,7 +192,9 @@ void CMainFrame::CreateMenus()
           {"Select A&ll\tCtrl+A", ID_EDIT_SELECT_ALL, "Select the entire document"},
           {nullptr, 0, nullptr},
           {"&Find...\tCtrl+F", ID_EDIT_FIND, "Find the specified text"},
-          {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"}}},
+          {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"},
+          {nullptr, 0, nullptr},
+          {"&Stop Script\tCtrl+Break", ID_STOP_SCRIPT, "Stop the running Tcl command or script"}}},
         {"&View", {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"}}},
         {"Config", {{"Set Vorla Font", ID_SET_VORLA_FONT, ""}}},
         {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
@@ -333,9 +349,22 @@ bool CMainFrame::IsCommandEnabled(int id) const
         return !terminalActive || !QApplication::clipboard()->text().isEmpty();
     case ID_NOTHING:
         return false;
+    case ID_STOP_SCRIPT:
+        return m_tclHost.IsEvaluating();
     default:
         return true;
     }
+}
+
+bool CMainFrame::IsBreakKey(const QKeyEvent* event)
+{
+    // Under X11 the PC keymap turns Ctrl+Pause into the keysym Break, for
+    // which Qt has no key code: only the native keysym tells it apart.
+    constexpr quint32 kXKeysymBreak = 0xff6b;
+    const int key = event->key();
+    if ((key == 0 || key == Qt::Key_unknown) && event->nativeVirtualKey() == kXKeysymBreak)
+        return true;
+    return (event->modifiers() & Qt::ControlModifier) && (key == Qt::Key_Pause || key == Qt::Key_Cancel);
 }
 
 int CMainFrame::AcceleratorFor(const QKeyEvent* event)
@@ -388,7 +417,23 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     // A key that a child ignored travels on to its parents: handle it once.
     if (widget != QApplication::focusWidget())
         return false;
-    return TranslateKey(static_cast<QKeyEvent*>(event));
+    auto* key = static_cast<QKeyEvent*>(event);
+    // Ctrl+Tab and Ctrl+Break work from everywhere. Other keys that the
+    // control takes for itself (the converter field's Ctrl+V, Ctrl+C,
+    // Ctrl+A, Shift+Insert, ...) stay with it: the control says so when
+    // asked, as Qt asks before applying a shortcut.
+    const bool ctrlTab = (key->modifiers() & Qt::ControlModifier) &&
+                         (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab);
+    if (!ctrlTab && !IsBreakKey(key)) {
+        QKeyEvent query(QEvent::ShortcutOverride, key->key(), key->modifiers(), key->nativeScanCode(),
+                        key->nativeVirtualKey(), key->nativeModifiers(), key->text(), key->isAutoRepeat(),
+                        key->count());
+        query.ignore();
+        QCoreApplication::sendEvent(widget, &query);
+        if (query.isAccepted())
+            return false;
+    }
+    return TranslateKey(key);
 }
 
 bool CMainFrame::TranslateKey(QKeyEvent* key)
@@ -406,7 +451,7 @@ bool CMainFrame::TranslateKey(QKeyEvent* key)
         return true;
     }
     // Ctrl+Break stops the running evaluation, whichever pane has the focus.
-    if (ctrl && (key->key() == Qt::Key_Pause || key->key() == Qt::Key_Cancel)) {
+    if (IsBreakKey(key)) {
         m_tclHost.CancelEvaluation();
         return true;
     }
@@ -436,6 +481,7 @@ void CMainFrame::OnCommand(int id)
     case ID_PROMPT: OnPrompt(); break;
     case ID_FONTS: OnFonts(); break;
     case ID_SET_VORLA_FONT: OnSetVorlaFont(); break;
+    case ID_STOP_SCRIPT: m_tclHost.CancelEvaluation(); break;
     case ID_APP_ABOUT:
     case ID_ABOUT_BUTTON: {
         CAboutBox about(this);

@@ -58,6 +58,8 @@ public:
     bool IsCommandEnabled(int id) const;
     // Maps a key to the accelerator table's command, or 0.
     static int AcceleratorFor(const QKeyEvent* event);
+    // Ctrl+Break as the platform delivers it: Ctrl+Pause, Cancel, or the X keysym Break.
+    static bool IsBreakKey(const QKeyEvent* event);
     // Ctrl+Tab, Ctrl+Break and the accelerator table; true when the key was taken.
     bool TranslateKey(QKeyEvent* key);
 
@@ -109,6 +111,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void PlaceNormalGeometry();
     void CreateMenus();
     void CreateStatusBar();
     bool ChooseFont(QFont& font, const QString& title);

@@ -11,7 +11,12 @@ void CVORLADoc::OnNewDocument()
     m_title.clear();
 }
 
-std::string CVORLADoc::ProposedSaveName() const { return m_path.empty() ? m_title + ".txt" : m_path; }
+std::string CVORLADoc::ProposedSaveName() const
+{
+    // Before any save or load, a visible name: ".txt" alone would make a
+    // hidden file that the save dialog does not even list afterwards.
+    return m_path.empty() ? "Untitled.txt" : m_path;
+}
 
 void CVORLADoc::Remember(const std::string& path)
 {

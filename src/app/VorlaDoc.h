@@ -11,7 +11,7 @@ public:
     const std::string& Title() const { return m_title; }
     // Clear Screen: path and title forgotten.
     void OnNewDocument();
-    // The file name the next Save As proposes: the path, or ".txt" before any save.
+    // The file name the next Save As proposes: the path, or "Untitled.txt" before any save.
     std::string ProposedSaveName() const;
 
     // Writes text to path as it stands (line breaks as "\n"). On failure

@@ -187,6 +187,12 @@ void CTclHost::CancelEvaluation()
     m_impl->m_cancel.Cancel();
 }
 
+bool CTclHost::IsEvaluating() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->m_mutex);
+    return m_impl->m_evaluating;
+}
+
 void CTclHost::RunScriptFile(const std::string& path)
 {
     AttachConsole();

@@ -42,6 +42,7 @@ public:
     // buffer. Never blocks; ignored after DeleteInterpreter().
     void SubmitCommandText(const std::string& text);
     void CancelEvaluation();                  // Ctrl+Break: stops the running evaluation
+    bool IsEvaluating() const;                // a submitted command is being evaluated now
     // Prints "\n" (kind 2) into the attached console, then submits the source
     // command for the script at path (Run Script, after the file dialog).
     void RunScriptFile(const std::string& path);

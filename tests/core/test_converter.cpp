@@ -20,6 +20,16 @@ std::string FieldText(std::string s)
 const uint64_t kMax = ~uint64_t{0};
 const Radix kAllRadixes[] = {kRadixHex, kRadixDec, kRadixOct, kRadixBin};
 
+// One click: the text the field shows afterwards, or "refused: <message>".
+std::string Click(CConverter& conv, const std::string& field, Radix to)
+{
+    std::string shown;
+    std::string error;
+    if (!conv.Convert(field, to, shown, error))
+        return "refused: " + error;
+    return FieldText(shown);
+}
+
 } // namespace
 
 // A sequence of clicks on one converter, starting from its initial state.
@@ -28,7 +38,7 @@ TEST(Converter, ClickSequences)
     struct Step {
         const char* typed; // text the user leaves in the field before the click; nullptr keeps it
         Radix click;
-        std::string shown;
+        std::string shown; // empty: refused, the field and the base stay as they were
     };
     struct Case {
         const char* name;
@@ -36,6 +46,7 @@ TEST(Converter, ClickSequences)
     };
     const std::string ones64(64, '1');
     const std::string seventyOnes(70, '1');
+    const std::string zerosThen64Ones = "0000000" + ones64;
     const Case cases[] = {
         {"start shows 0, hex 0", {{"0", kRadixHex, "0"}}},
         {"255 round the bases",
@@ -45,11 +56,13 @@ TEST(Converter, ClickSequences)
         {"empty field gives 0", {{"", kRadixDec, "0"}}},
         {"2^64-1 to bin and hex",
          {{"18446744073709551615", kRadixBin, ones64}, {nullptr, kRadixHex, "FFFFFFFFFFFFFFFF"}, {nullptr, kRadixDec, "18446744073709551615"}}},
-        {"2^64 wraps to 0", {{"18446744073709551616", kRadixHex, "0"}}},
-        {"2^64+1 wraps to 1", {{"18446744073709551617", kRadixBin, "1"}}},
+        {"2^64 refused", {{"18446744073709551616", kRadixHex, ""}, {nullptr, kRadixDec, ""}}},
+        {"refused, then a number in range", {{"99999999999999999999999", kRadixBin, ""}, {"12", kRadixHex, "C"}}},
+        {"17 hex digits refused", {{nullptr, kRadixHex, "0"}, {"1FFFFFFFFFFFFFFFF", kRadixDec, ""}}},
         {"2^63 in binary", {{"9223372036854775808", kRadixBin, "1" + std::string(63, '0')}}},
         {"0x prefix in hex", {{nullptr, kRadixHex, "0"}, {"0x1F", kRadixDec, "31"}}},
-        {"seventy ones", {{nullptr, kRadixBin, "0"}, {seventyOnes.c_str(), kRadixDec, "18446744073709551615"}}},
+        {"seventy ones refused", {{nullptr, kRadixBin, "0"}, {seventyOnes.c_str(), kRadixDec, ""}}},
+        {"leading zeros past 64 digits", {{nullptr, kRadixBin, "0"}, {zerosThen64Ones.c_str(), kRadixHex, "FFFFFFFFFFFFFFFF"}}},
         {"octal ignores 8 and 9", {{nullptr, kRadixOct, "0"}, {"1892", kRadixDec, "10"}}},
         {"hex letters not digits in dec", {{"ff12", kRadixHex, "C"}}},
     };
@@ -61,7 +74,14 @@ TEST(Converter, ClickSequences)
         for (const Step& s : c.steps) {
             if (s.typed)
                 field = s.typed;
-            field = FieldText(conv.Convert(field, s.click));
+            const Radix before = conv.CurrentBase();
+            const std::string result = Click(conv, field, s.click);
+            if (s.shown.empty()) {
+                EXPECT_EQ(result.rfind("refused: Data Converter:", 0), 0u) << result;
+                EXPECT_EQ(conv.CurrentBase(), before);
+                continue;
+            }
+            field = result;
             EXPECT_EQ(field, s.shown);
             EXPECT_EQ(conv.CurrentBase(), s.click);
         }
@@ -119,27 +139,40 @@ TEST(Converter, ParseAndFormatTable)
     }
 }
 
-// Wider than 64 bits: every base keeps the low 64 bits.
-TEST(Converter, OverflowKeepsLow64Bits)
+// Wider than 64 bits: no value in any base (never the low 64 bits), and the
+// refusal names the field and the largest number of the base.
+TEST(Converter, OverflowIsRefusedNotWrapped)
 {
     struct Case {
         std::string text;
         Radix radix;
-        uint64_t value;
+        std::string largest; // as the message shows it
     };
     const Case cases[] = {
-        {"18446744073709551616", kRadixDec, 0},
-        {"18446744073709551617", kRadixDec, 1},
-        {"36893488147419103231", kRadixDec, kMax}, // 2^65 - 1
-        {"10000000000000000", kRadixHex, 0},
-        {"123456789abcdef0123", kRadixHex, 0x456789abcdef0123ULL},
-        {"2000000000000000000000", kRadixOct, 0},
-        {"1" + std::string(64, '0'), kRadixBin, 0},
-        {std::string(70, '1'), kRadixBin, kMax},
-        {"101" + std::string(64, '0') + "1", kRadixBin, 1},
+        {"18446744073709551616", kRadixDec, "18446744073709551615"}, // 2^64
+        {"99999999999999999999999", kRadixDec, "18446744073709551615"},
+        {"10000000000000000", kRadixHex, "FFFFFFFFFFFFFFFF"},
+        {"123456789abcdef0123", kRadixHex, "FFFFFFFFFFFFFFFF"},
+        {"2000000000000000000000", kRadixOct, "1777777777777777777777"},
+        {"1" + std::string(64, '0'), kRadixBin, std::string(64, '1')},
+        {"101" + std::string(64, '0') + "1", kRadixBin, std::string(64, '1')},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ParseNumber(c.text, c.radix), c.value) << c.text;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ParseNumber(c.text, c.radix), std::nullopt);
+        CConverter conv;
+        Click(conv, "0", c.radix); // selects the base
+        std::string shown = "untouched";
+        std::string error;
+        EXPECT_FALSE(conv.Convert(c.text, kRadixDec, shown, error));
+        EXPECT_EQ(shown, "untouched");
+        EXPECT_EQ(conv.CurrentBase(), c.radix);
+        EXPECT_NE(error.find("Data Converter"), std::string::npos) << error;
+        EXPECT_NE(error.find("between 0 and " + c.largest), std::string::npos) << error;
+    }
+    // The largest number of every base is still taken, also after leading zeros.
+    for (Radix r : kAllRadixes)
+        EXPECT_EQ(ParseNumber("000" + FormatNumber(kMax, r), r), kMax);
 }
 
 TEST(Converter, RoundTripRandomValuesInAllBases)
@@ -163,8 +196,8 @@ TEST(Converter, RoundTripRandomValuesInAllBases)
         // Through the converter: dec -> each base -> dec.
         for (Radix r : kAllRadixes) {
             CConverter conv;
-            const std::string there = FieldText(conv.Convert(std::to_string(v), r));
-            ASSERT_EQ(conv.Convert(there, kRadixDec), std::to_string(v));
+            const std::string there = Click(conv, std::to_string(v), r);
+            ASSERT_EQ(Click(conv, there, kRadixDec), std::to_string(v));
         }
     }
 }
@@ -188,8 +221,7 @@ TEST(Converter, GarbageInputDoesNotCrash)
         EXPECT_EQ(ParseNumber(longText, r), ParseNumber(filtered, r));
         CConverter conv;
         for (Radix to : kAllRadixes)
-            EXPECT_FALSE(conv.Convert(longText, to).empty());
+            EXPECT_EQ(Click(conv, longText, to).rfind("refused: ", 0), 0u);
     }
-    // 10^n - 1 is -1 modulo 2^64 for n >= 64.
-    EXPECT_EQ(ParseNumber(std::string(1000000, '9'), kRadixDec), kMax);
+    EXPECT_EQ(ParseNumber(std::string(1000000, '9'), kRadixDec), std::nullopt);
 }

@@ -33,11 +33,11 @@ void WriteAll(const std::string& path, const std::string& bytes)
 
 } // namespace
 
-TEST(Document, SaveAsProposesTxtThenThePathUntilCleared)
+TEST(Document, SaveAsProposesUntitledThenThePathUntilCleared)
 {
     TempDir dir;
     CVORLADoc doc;
-    EXPECT_EQ(doc.ProposedSaveName(), ".txt");
+    EXPECT_EQ(doc.ProposedSaveName(), "Untitled.txt");
     std::string error;
     const std::string path = dir.path + "/log.txt";
     ASSERT_TRUE(doc.Save(path, "line 1\nline 2\n", error)) << error;
@@ -45,7 +45,7 @@ TEST(Document, SaveAsProposesTxtThenThePathUntilCleared)
     EXPECT_EQ(doc.ProposedSaveName(), path);
     EXPECT_EQ(doc.Title(), "log.txt");
     doc.OnNewDocument();
-    EXPECT_EQ(doc.ProposedSaveName(), ".txt");
+    EXPECT_EQ(doc.ProposedSaveName(), "Untitled.txt");
 }
 
 TEST(Document, FailedSaveReportsAndKeepsPath)

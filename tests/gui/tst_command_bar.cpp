@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -77,6 +78,23 @@ private slots:
         QVERIFY(bar->m_btnConnect->x() < bar->m_btnDisconnect->x());
     }
 
+    void barFitsAWindow1024PixelsWide()
+    {
+        auto frame = MakeFrame();
+        frame->resize(1024, 700);
+        QCoreApplication::processEvents();
+        QCOMPARE(frame->width(), 1024);
+        // Every control stays whole inside the bar, none covering another.
+        CCommandBar* bar = frame->m_wndCommandBar;
+        const QList<QWidget*> controls = bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget* a : controls) {
+            QVERIFY2(a->isVisible() && bar->rect().contains(a->geometry()), qPrintable(a->objectName()));
+            for (QWidget* b : controls)
+                QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + " overlaps " + b->objectName()));
+        }
+    }
+
     void tabOrderSkipsRadios()
     {
         auto frame = MakeFrame();
@@ -138,6 +156,129 @@ private slots:
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(!GetTerminalOptions().localEcho && !GetTerminalOptions().sendCrLf);
+    }
+
+    // An accessibility tool's Toggle or Press acts as a click does.
+    void accessibleActionsApplyOptionsAndConvert()
+    {
+        auto frame = MakeFrame();
+        CCommandBar* bar = frame->m_wndCommandBar;
+        auto act = [](QWidget* widget, const QString& action) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(accessible && accessible->actionInterface());
+            accessible->actionInterface()->doAction(action);
+        };
+        const QString toggle = QAccessibleActionInterface::toggleAction();
+        GetTerminalOptions() = TerminalOptions{};
+        act(bar->m_chkLocalEcho, toggle);
+        act(bar->m_chkCrLf, toggle);
+        act(bar->m_chkWrap, toggle);
+        QVERIFY(GetTerminalOptions().localEcho && GetTerminalOptions().sendCrLf);
+        QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::NoWrap);
+        act(bar->m_chkLocalEcho, toggle);
+        act(bar->m_chkWrap, toggle);
+        QVERIFY(!GetTerminalOptions().localEcho);
+        QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+
+        bar->m_editConverter->setText("255");
+        act(bar->m_rbHex, toggle);
+        QCOMPARE(bar->m_editConverter->text(), QString("FF"));
+        act(bar->m_rbBin, QAccessibleActionInterface::pressAction());
+        QVERIFY(WaitUntil([&] { return bar->m_editConverter->text() == "11111111"; }));
+        QVERIFY(bar->m_rbBin->isChecked());
+        QCOMPARE(bar->Converter().CurrentBase(), kRadixBin);
+        GetTerminalOptions() = TerminalOptions{};
+    }
+
+    // A number beyond 64 bits is refused once per click, with a message
+    // naming the field and the range; the field and the base stay.
+    void outOfRangeNumberIsRefused()
+    {
+        auto frame = MakeFrame();
+        CCommandBar* bar = frame->m_wndCommandBar;
+        QStringList messages;
+        frame->GuiPrompt().m_answer = [&](const QString& text, bool) {
+            messages << text;
+            return true;
+        };
+        const QString huge = "99999999999999999999999";
+        bar->m_editConverter->setText(huge);
+        QTest::mouseClick(bar->m_rbHex, Qt::LeftButton);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains("Data Converter") && messages[0].contains("18446744073709551615"),
+                 qPrintable(messages[0]));
+        QCOMPARE(bar->m_editConverter->text(), huge);
+        QVERIFY(bar->m_rbDec->isChecked() && !bar->m_rbHex->isChecked());
+        QTest::mouseClick(bar->m_rbDec, Qt::LeftButton); // the selected button: refused again
+        QCOMPARE(messages.size(), 2);
+        QAccessible::queryAccessibleInterface(bar->m_rbOct)->actionInterface()->doAction(
+            QAccessibleActionInterface::toggleAction());
+        QCOMPARE(messages.size(), 3);
+        QVERIFY(bar->m_rbDec->isChecked());
+        QCOMPARE(bar->m_editConverter->text(), huge);
+
+        bar->m_editConverter->setText("18446744073709551615");
+        QTest::mouseClick(bar->m_rbHex, Qt::LeftButton);
+        QCOMPARE(bar->m_editConverter->text(), QString("FFFFFFFFFFFFFFFF"));
+        bar->m_editConverter->setText("1FFFFFFFFFFFFFFFF");
+        QTest::mouseClick(bar->m_rbBin, Qt::LeftButton);
+        QCOMPARE(messages.size(), 4);
+        QVERIFY(messages[3].contains("FFFFFFFFFFFFFFFF"));
+        QVERIFY(bar->m_rbHex->isChecked());
+    }
+
+    // Editing keys in the converter field edit the field; they are not the
+    // window's commands on the terminal pane (Ctrl+V would send the
+    // clipboard to the device). Ctrl+Break and Ctrl+Tab still work there.
+    void converterFieldKeepsItsEditingKeys()
+    {
+        auto frame = MakeFrame();
+        frame->m_wndCommandBar->m_cbPort->setCurrentIndex(1);
+        frame->OnConnect();
+        QCOMPARE(frame->OpenPort(), 2);
+        frame->Terminal()->setPlainText("terminal text");
+        QLineEdit* field = frame->m_wndCommandBar->m_editConverter;
+        frame->activateWindow();
+        field->setFocus();
+        QVERIFY(WaitUntil([&] { return field->hasFocus(); }));
+        m_modem.ClearReceived();
+        QClipboard* clipboard = QApplication::clipboard();
+
+        field->setText("12");
+        clipboard->setText("345");
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString("12345"));
+        QTest::keyClick(field, Qt::Key_Home);
+        QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(field->text(), QString("34512345"));
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(field->selectedText(), field->text());
+        QTest::keyClick(field, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QString("34512345"));
+        QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString());
+        QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(field->text(), QString("34512345"));
+        field->setSelection(0, 2);
+        QTest::keyClick(field, Qt::Key_Insert, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QString("34"));
+        QVERIFY(!frame->Terminal()->textCursor().hasSelection());
+        QCOMPARE(frame->Terminal()->toPlainText(), QString("terminal text"));
+
+        // Ctrl+Break as X delivers it (no Qt key code, the keysym Break).
+        frame->TclHost().AttachConsole();
+        frame->TclHost().SubmitCommandText("while 1 {}\n");
+        QVERIFY(WaitUntil([&] { return frame->TclHost().IsEvaluating(); }));
+        QKeyEvent breakKey(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
+        QApplication::sendEvent(field, &breakKey);
+        QVERIFY(WaitUntil([&] { return frame->Console()->toPlainText().contains("eval unwound"); }));
+        QTest::keyClick(field, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(WaitUntil([&] { return frame->Console()->hasFocus() || frame->Terminal()->hasFocus(); }));
+
+        QTest::qWait(100); // nothing reaches the device meanwhile
+        QCOMPARE(m_modem.Received(), std::string());
+        frame->OnDisconnect();
     }
 
     void connectDisconnectAndTheirLines()

@@ -282,7 +282,7 @@ private slots:
         QVERIFY(m_messages.isEmpty()); // never asks to save
     }
 
-    void saveAsProposesTxtThenPathThenTxtAgain()
+    void saveAsProposesUntitledThenPathThenUntitledAgain()
     {
         auto frame = MakeFrame();
         QStringList proposed;
@@ -300,7 +300,7 @@ private slots:
         frame->OnCommand(ID_FILE_SAVE_AS);
         QTest::keyClick(frame->Terminal(), Qt::Key_K, Qt::ControlModifier);
         frame->OnCommand(ID_FILE_SAVE_AS);
-        QCOMPARE(proposed, (QStringList{".txt", ".txt", path, ".txt"}));
+        QCOMPARE(proposed, (QStringList{"Untitled.txt", "Untitled.txt", path, "Untitled.txt"}));
         QVERIFY(m_messages.isEmpty());
     }
 
@@ -371,7 +371,7 @@ private slots:
         QCOMPARE(m_messages.size(), 1);
         QVERIFY2(m_messages[0].contains("bad.txt"), qPrintable(m_messages[0]));
         frame->OnSaveAs();
-        QCOMPARE(proposed, (QStringList{".txt", good, good}));
+        QCOMPARE(proposed, (QStringList{"Untitled.txt", good, good}));
         QCOMPARE(frame->Terminal()->toPlainText(), QString("keep me"));
     }
 
@@ -662,6 +662,22 @@ private slots:
         QTest::keyClick(frame->Terminal(), Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(frame->Terminal(), Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(clipboard->text(), QString("first line\nsecond line"));
+    }
+
+    void findWhatLabelMnemonicFocusesTheField()
+    {
+        auto frame = MakeFrame();
+        Receive(*frame, "text");
+        frame->OnFind();
+        CFindDialog* dialog = frame->FindDialog();
+        auto* field = dialog->findChild<QLineEdit*>("findWhat");
+        auto* matchCase = dialog->findChild<QCheckBox*>("matchCase");
+        dialog->activateWindow();
+        matchCase->setFocus();
+        QVERIFY(WaitUntil([&] { return matchCase->hasFocus(); }));
+        QTest::keyClick(matchCase, Qt::Key_N, Qt::AltModifier);
+        QVERIFY(WaitUntil([&] { return field->hasFocus(); }));
+        dialog->hide();
     }
 
     void findSearchesTheWholeText_data()

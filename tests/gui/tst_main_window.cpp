@@ -9,6 +9,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
+#include "app/CommandIds.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "app/ThinSplitter.h"
@@ -52,8 +53,9 @@ private slots:
         QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "Config", "&Help"}));
         QCOMPARE(MenuTexts(frame->MenuAt(0)), (QStringList{"&Clear Screen\tCtrl+K", "Save", "-", "&Print...\tCtrl+P",
                                                            "Print Pre&view", "P&rint Setup...", "-", "E&xit"}));
-        QCOMPARE(MenuTexts(frame->MenuAt(1)), (QStringList{"&Copy\tCtrl+C", "&Paste\tCtrl+V", "Select A&ll\tCtrl+A",
-                                                           "-", "&Find...\tCtrl+F", "F&ind Next\tF3"}));
+        QCOMPARE(MenuTexts(frame->MenuAt(1)),
+                 (QStringList{"&Copy\tCtrl+C", "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F",
+                              "F&ind Next\tF3", "-", "&Stop Script\tCtrl+Break"}));
         QCOMPARE(MenuTexts(frame->MenuAt(2)), QStringList{"&Status Bar"});
         QCOMPARE(MenuTexts(frame->MenuAt(3)), QStringList{"Set Vorla Font"});
         QCOMPARE(MenuTexts(frame->MenuAt(4)), QStringList{"&About VORLA..."});
@@ -155,6 +157,27 @@ private slots:
         QVERIFY(WaitUntil([&] { return g_bConsoleFocus == 1; }));
         QTest::keyClick(frame->Console(), Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
+    }
+
+    void stopScriptMenuItemStopsARunningEvaluation()
+    {
+        auto frame = MakeFrame();
+        QMenu* edit = frame->MenuAt(1);
+        QAction* stop = edit->actions().last();
+        QCOMPARE(stop->data().toInt(), int(ID_STOP_SCRIPT));
+        QVERIFY(stop->statusTip().contains("Tcl"));
+        emit edit->aboutToShow();
+        QVERIFY(!stop->isEnabled()); // nothing runs
+
+        frame->TclHost().AttachConsole();
+        frame->TclHost().SubmitCommandText("while 1 {}\n");
+        QVERIFY(WaitUntil([&] { return frame->TclHost().IsEvaluating(); }));
+        emit edit->aboutToShow();
+        QVERIFY(stop->isEnabled());
+        stop->trigger();
+        QVERIFY(WaitUntil([&] { return frame->Console()->toPlainText().contains("eval unwound"); }));
+        emit edit->aboutToShow();
+        QVERIFY(!stop->isEnabled());
     }
 
     void fontsOpenOnSystemFixedFontAndCancelKeepsFont()
