@@ -29,6 +29,13 @@ QColor KindColour(int kind)
     }
 }
 
+QTextCharFormat ColourFormat(const QColor& colour)
+{
+    QTextCharFormat format;
+    format.setForeground(colour);
+    return format;
+}
+
 } // namespace
 
 mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
@@ -39,6 +46,11 @@ mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Text, Qt::black);
     setPalette(pal);
+    // Typing at a mark leaves the mark before the typed text.
+    m_outputEnd = QTextCursor(document());
+    m_outputEnd.setKeepPositionOnInsert(true);
+    m_inputStart = QTextCursor(document());
+    m_inputStart.setKeepPositionOnInsert(true);
 }
 
 mytclview::~mytclview() { StopPaste(); }
@@ -51,30 +63,118 @@ void mytclview::PrintToConsole(const std::string& text, int kind)
 
 void mytclview::PrintOnUiThread(const QString& text, int kind)
 {
-    QString toPrint = text;
-    const bool blankOwed = text == QLatin1String(kConsolePrompt);
-    if (blankOwed)
-        toPrint = QString::fromLatin1(kPromptWithoutBlank);
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    QTextCharFormat format;
-    format.setForeground(KindColour(kind));
     HoldPainting();
-    cursor.insertText(toPrint, format);
-    // A caret at the end follows the insertion by itself; only a caret
-    // elsewhere, or a selection, needs moving (which costs a relayout).
-    const QTextCursor caret = textCursor();
-    if (caret.hasSelection() || caret.position() != cursor.position())
-        setTextCursor(cursor);
-    if (!hasFocus())
-        setFocus();
-    if (currentCharFormat().foreground().color() != QColor(0, 0, 0)) {
-        QTextCharFormat black;
-        black.setForeground(QColor(0, 0, 0));
-        setCurrentCharFormat(black);
+    if (text == QLatin1String(kConsolePrompt))
+        ShowPrompt(ColourFormat(KindColour(kind)));
+    else
+        InsertOutput(text, ColourFormat(KindColour(kind)));
+    KeepCaretInInput(); // and the keyboard focus stays where the user put it
+    if (currentCharFormat().foreground().color() != QColor(0, 0, 0))
+        setCurrentCharFormat(ColourFormat(Qt::black));
+}
+
+void mytclview::InsertOutput(const QString& text, const QTextCharFormat& format)
+{
+    if (text.isEmpty())
+        return;
+    // With nothing typed, an empty prompt line becomes part of the output.
+    if (m_inputStart.position() == EndOfText())
+        SetOutputEnd(EndOfText());
+    const bool hadBreak = HasBreakBeforeInput();
+    QTextCursor cursor(document());
+    cursor.setPosition(m_outputEnd.position());
+    cursor.insertText(text, format);
+    SetOutputEnd(cursor.position());
+    if (m_outputEnd.atBlockStart()) {
+        if (hadBreak) { // the output ended its line: the break is not needed any more
+            cursor.setPosition(m_outputEnd.position() + 1, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+    } else if (m_outputEnd.position() < EndOfText()) {
+        OpenInputLine();
     }
-    if (blankOwed)
-        PrintOnUiThread(QStringLiteral(" "), kConsoleOutput);
+}
+
+void mytclview::ShowPrompt(const QTextCharFormat& format)
+{
+    const int lineStart = m_outputEnd.position() + (HasBreakBeforeInput() ? 1 : 0);
+    if (m_inputStart.position() > lineStart)
+        return; // the input line has its prompt already
+    // A prompt ends the output's line for good; anything typed ahead follows it.
+    if (!m_outputEnd.atBlockStart()) {
+        OpenInputLine();
+        SetOutputEnd(m_outputEnd.position() + 1);
+    }
+    QTextCursor cursor(document());
+    cursor.setPosition(m_outputEnd.position());
+    cursor.insertText(QString::fromLatin1(kPromptWithoutBlank), format);
+    cursor.insertText(QStringLiteral(" "), ColourFormat(Qt::black));
+    m_inputStart.setPosition(cursor.position());
+}
+
+void mytclview::OpenInputLine()
+{
+    // The input line starts a line of its own, so that its protected first
+    // 8 columns are the prompt. After output that has not ended its line, a
+    // line break goes between them; it stays only while that output line is
+    // unfinished (Tcl writes a line and its line feed separately).
+    if (m_outputEnd.atBlockStart() || HasBreakBeforeInput())
+        return;
+    const int at = m_outputEnd.position();
+    const bool inputAtMark = m_inputStart.position() == at;
+    QTextCursor cursor(document());
+    cursor.setPosition(at);
+    cursor.insertText(QStringLiteral("\n"));
+    if (inputAtMark)
+        m_inputStart.setPosition(at + 1);
+}
+
+bool mytclview::HasBreakBeforeInput() const
+{
+    const int at = m_outputEnd.position();
+    return !m_outputEnd.atBlockStart() && at < EndOfText() && document()->characterAt(at) == QChar::ParagraphSeparator;
+}
+
+void mytclview::SetOutputEnd(int position)
+{
+    m_outputEnd.setPosition(position);
+    if (m_inputStart.position() < position)
+        m_inputStart.setPosition(position);
+}
+
+void mytclview::EndInputLine()
+{
+    // The entered line is output now; the next input line starts at the end.
+    SetOutputEnd(EndOfText());
+}
+
+int mytclview::EndOfText() const { return document()->characterCount() - 1; }
+
+QString mytclview::InputText() const
+{
+    QTextCursor cursor(document());
+    cursor.setPosition(m_inputStart.position());
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    return SelectedPlainText(cursor);
+}
+
+void mytclview::ReplaceInput(const QString& text)
+{
+    if (!text.isEmpty())
+        OpenInputLine();
+    QTextCursor cursor(document());
+    cursor.setPosition(m_inputStart.position());
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.insertText(text, ColourFormat(Qt::black));
+    setTextCursor(cursor);
+}
+
+void mytclview::KeepCaretInInput()
+{
+    // A caret inside the input stays where the user put it; anywhere else it
+    // goes to the end. Moving it costs a relayout, so only when it must.
+    if (textCursor().selectionStart() < m_inputStart.position())
+        MoveCaretToEnd(this);
 }
 
 void mytclview::HoldPainting()
@@ -94,7 +194,13 @@ void mytclview::HoldPainting()
 
 void mytclview::ClearAll()
 {
-    m_bridge.Call([this] { clear(); });
+    m_bridge.Call([this] {
+        QTextCursor all(document());
+        all.select(QTextCursor::Document);
+        all.removeSelectedText();
+        SetOutputEnd(0);
+        m_inputStart.setPosition(0);
+    });
 }
 
 int mytclview::HistoryCount() const { return m_history.GetCount(); }
@@ -142,21 +248,12 @@ bool mytclview::PreTranslateKey(QKeyEvent* event)
     }
 
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
-        cursor = textCursor();
-        a = cursor.selectionStart();
-        b = cursor.selectionEnd();
-        if (document()->findBlock(a) != document()->lastBlock()) {
+        if (document()->findBlock(textCursor().selectionStart()) != document()->lastBlock()) {
             MoveCaretToEnd(this);
             return true;
         }
         const std::string recalled = key == Qt::Key_Up ? m_history.Older() : m_history.Newer();
-        lineStart = cursor.block().position();
-        cursor.setPosition(lineStart + kProtected);
-        cursor.setPosition(b, QTextCursor::KeepAnchor);
-        QTextCharFormat black;
-        black.setForeground(QColor(0, 0, 0));
-        cursor.insertText(QString::fromUtf8(recalled.c_str()), black);
-        setTextCursor(cursor);
+        ReplaceInput(QString::fromUtf8(recalled.c_str()));
         return true;
     }
     return false;
@@ -183,17 +280,19 @@ void mytclview::keyPressEvent(QKeyEvent* event)
             return;
         }
     }
-    // Caret guard: typing happens on the last line, never elsewhere.
-    const QTextBlock last = document()->lastBlock();
-    const int s = last.position();
-    const int e = s + last.length() - 1;
-    const QTextCursor cursor = textCursor();
-    const bool inside = cursor.selectionStart() >= s && cursor.selectionEnd() <= e;
-    if (!inside || enter)
+    // Caret guard: typing happens in the input, never in the prompt or the output.
+    if (textCursor().selectionStart() < m_inputStart.position() || enter)
         MoveCaretToEnd(this);
     if (enter) {
         OnEnter();
         return;
+    }
+    if (event->key() == Qt::Key_Backspace) {
+        const QTextCursor caret = textCursor();
+        if (!caret.hasSelection() && caret.position() <= m_inputStart.position())
+            return; // nothing typed before the caret to erase
+    } else {
+        OpenInputLine();
     }
     SetInputColour();
     QPlainTextEdit::keyPressEvent(event);
@@ -202,26 +301,23 @@ void mytclview::keyPressEvent(QKeyEvent* event)
 void mytclview::SetInputColour()
 {
     // What the user types is black, whatever colour the text before it has.
-    QTextCharFormat black;
-    black.setForeground(QColor(0, 0, 0));
-    mergeCurrentCharFormat(black);
+    mergeCurrentCharFormat(ColourFormat(Qt::black));
 }
 
 void mytclview::OnEnter()
 {
-    const QString lastLine = document()->lastBlock().text();
-    std::string entered = lastLine.toUtf8().toStdString() + "\n";
+    // What the user typed after the prompt, exactly; the prompt is not part of it.
+    const std::string input = InputText().toUtf8().toStdString();
     MoveCaretToEnd(this);
     textCursor().insertText(QStringLiteral("\n"));
+    EndInputLine();
     ensureCursorVisible();
     if (m_attachConsole)
         m_attachConsole();
-    for (size_t pos; (pos = entered.find(kPromptWithoutBlank)) != std::string::npos;)
-        entered.erase(pos, 7);
     if (m_submit)
-        m_submit(entered);
+        m_submit(input + "\n");
 
-    m_history.AddEnteredLine(entered);
+    m_history.AddEnteredLine(input);
 }
 
 void mytclview::OnEditPaste()
@@ -261,6 +357,15 @@ void mytclview::focusInEvent(QFocusEvent* event)
     g_bConsoleFocus = 1;
 }
 
+void mytclview::showEvent(QShowEvent* event)
+{
+    QPlainTextEdit::showEvent(event);
+    // The window starts with the keyboard focus at the console prompt;
+    // later the focus moves only when the user moves it.
+    if (!window()->focusWidget())
+        setFocus(Qt::OtherFocusReason);
+}
+
 void mytclview::StartPaste(const QString& text)
 {
     if (m_pasteThread.joinable())
@@ -277,24 +382,45 @@ void mytclview::PasteThread(std::string text)
         line += ch;
         if (ch != '\n')
             continue;
-        if (!PrintFromPaste(line))
+        std::string typedBefore;
+        if (!EnterFromPaste(line, typedBefore))
             break;
         if (m_submit)
-            m_submit(line);
+            m_submit(typedBefore + line);
         line.clear();
         if (!m_pasteStop.WaitFor(100))
             break;
     }
+    std::string unused;
     if (!line.empty())
-        PrintFromPaste(line); // left on the input line, not submitted
+        EnterFromPaste(line, unused); // left on the input line, not submitted
     m_pasteBusy = false;
 }
 
-bool mytclview::PrintFromPaste(const std::string& line)
+bool mytclview::EnterFromPaste(const std::string& line, std::string& typedBefore)
 {
     const QString qline = QString::fromUtf8(line.data(), static_cast<int>(line.size()));
     // Abandoned when the paste is stopped, so stopping never waits on the UI thread.
-    return m_bridge.Call([&] { PrintOnUiThread(qline, kConsoleOutput); }, &m_pasteStop);
+    return m_bridge.Call([&] { typedBefore = EnterPastedText(qline); }, &m_pasteStop);
+}
+
+std::string mytclview::EnterPastedText(const QString& text)
+{
+    // A pasted line is entered as if typed at the end of the input. A line
+    // that ends with a line feed is then submitted whole, with whatever the
+    // user typed before it: returns that typed text.
+    HoldPainting();
+    const std::string typedBefore = InputText().toUtf8().toStdString();
+    if (!text.isEmpty())
+        OpenInputLine();
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text, ColourFormat(KindColour(kConsoleOutput)));
+    const bool complete = text.endsWith(QChar('\n'));
+    if (complete)
+        EndInputLine();
+    KeepCaretInInput();
+    return complete ? typedBefore : std::string();
 }
 
 void mytclview::StopPaste()

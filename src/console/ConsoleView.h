@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 #include <atomic>
 #include <functional>
@@ -16,6 +17,20 @@ class IUserPrompt;
 // The Tcl console pane: shows the prompt, guards it from editing, keeps the
 // history of entered lines, hands entered and pasted lines to the interpreter
 // host, and prints coloured output for every subsystem (PrintToConsole).
+//
+// The text is the output followed by the input line: the prompt, when one
+// is shown, and what the user has typed after it.
+//
+//     ...output...  VORLA > typed input
+//                   ^        ^
+//          m_outputEnd      m_inputStart
+//
+// While the user has typed something, output goes in at m_outputEnd, above
+// the input line, so printing never splits the input; with nothing typed it
+// goes at the end, after an empty prompt. Enter submits the text after
+// m_inputStart. The input line starts a line of its own, so the prompt's 8
+// protected columns are the prompt: after output that has not ended its line
+// a line break stands between them (see OpenInputLine).
 class mytclview : public QPlainTextEdit, public IConsole {
     Q_OBJECT
 public:
@@ -52,15 +67,27 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void PrintOnUiThread(const QString& text, int kind);
+    void InsertOutput(const QString& text, const QTextCharFormat& format);
+    void ShowPrompt(const QTextCharFormat& format);
+    void OpenInputLine();
+    bool HasBreakBeforeInput() const;
+    void SetOutputEnd(int position);
+    void EndInputLine();
+    int EndOfText() const;
+    QString InputText() const;
+    void ReplaceInput(const QString& text);
     void HoldPainting();
     void OnEnter();
     void SetInputColour();
     void StartPaste(const QString& text);
     void PasteThread(std::string text);
-    bool PrintFromPaste(const std::string& line);
+    bool EnterFromPaste(const std::string& line, std::string& typedBefore);
+    std::string EnterPastedText(const QString& text);
+    void KeepCaretInInput();
 
     CUiBridge& m_bridge;
     IUserPrompt& m_prompt;
@@ -69,4 +96,8 @@ private:
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
     CCancelSignal m_pasteStop;      // ends the paste's waits at shut-down
     bool m_paintHeld = false;       // painting paused until the next frame (UI thread)
+    // The input line's marks (UI thread). Text typed at a mark stays after
+    // it; the marks move past output only where the code says so.
+    QTextCursor m_outputEnd;        // the end of the output, where output goes in
+    QTextCursor m_inputStart;       // the start of the user's input, after the prompt
 };

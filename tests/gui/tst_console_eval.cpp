@@ -3,6 +3,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
+#include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "console/ConsoleView.h"
 #include "devsim/DevSim.h"
@@ -129,6 +130,44 @@ private slots:
         // The terminal pane shows the modem's echo and its answer.
         QVERIFY(WaitUntil([&] { return frame->Terminal()->toPlainText().contains("AT"); }));
         QVERIFY(WaitUntil([&] { return frame->Terminal()->toPlainText().contains("OK"); }));
+        frame->OnDisconnect();
+    }
+
+    void outputNeverBecomesInput()
+    {
+        auto frame = MakeFrame();
+        // Output without a line end, then the prompt: Enter submits only what is typed.
+        Enter(*frame, "puts -nonewline {puts INJECTED}");
+        QVERIFY(WaitForPromptAfter(*frame, "{puts INJECTED}"));
+        Enter(*frame, "string length {VORLA >}");
+        QVERIFY(WaitForPromptAfter(*frame, "string length"));
+        const QString text = frame->Console()->toPlainText();
+        QVERIFY2(text.endsWith("VORLA > string length {VORLA >}\n7\nVORLA > "), qPrintable(text));
+        QVERIFY(!text.contains("\nINJECTED"));
+        // Typed while a command runs: its output and prompt go above the input.
+        Enter(*frame, "after 300; puts GetVorlaVersion");
+        QTest::keyClicks(frame->Console(), "zzz");
+        const bool typedBelow = WaitUntil([&] { return frame->Console()->toPlainText().endsWith("GetVorlaVersion\nVORLA > zzz"); });
+        QVERIFY2(typedBelow, qPrintable(frame->Console()->toPlainText().replace("\n", "|")));
+        QTest::keyClick(frame->Console(), Qt::Key_Return);
+        QVERIFY(WaitForPromptAfter(*frame, "invalid command name \"zzz\""));
+    }
+
+    void printingLeavesTheFocusWhereTheUserPutIt()
+    {
+        auto frame = MakeFrame();
+        frame->activateWindow();
+        QVERIFY(WaitUntil([&] { return frame->Console()->hasFocus(); })); // where the window starts
+        Enter(*frame, "after 300; puts late");
+        // The user moves on to the terminal pane while the command runs.
+        QTest::mouseClick(frame->Terminal()->viewport(), Qt::LeftButton);
+        QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
+        frame->m_wndCommandBar->m_cbPort->setCurrentIndex(0);
+        frame->OnConnect();
+        QVERIFY(frame->Console()->toPlainText().contains("COM1 opened successfully"));
+        QVERIFY(WaitForPromptAfter(*frame, "late")); // printed by the evaluation thread
+        QVERIFY(frame->Terminal()->hasFocus());
+        QCOMPARE(g_bConsoleFocus, 0);
         frame->OnDisconnect();
     }
 

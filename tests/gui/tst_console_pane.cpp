@@ -69,26 +69,68 @@ private slots:
         QCOMPARE(ColourAt(&f.pane, pos), QColor(255, 0, 0));
     }
 
-    void enterStripsPromptAndSubmitsLine()
+    void enterSubmitsExactlyTheTypedText()
     {
         Fixture f;
         f.Type("puts x");
         f.Key(Qt::Key_Return);
-        QCOMPARE(f.Submitted(), std::vector<std::string>{" puts x\n"});
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"puts x\n"});
         QCOMPARE(f.pane.History().GetAt(0), std::string("puts x"));
-        // "VORLA >" inside a command is removed as well.
+        // The prompt's text inside a command is part of the command.
         f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
         f.Type("set a {VORLA >}");
         f.Key(Qt::Key_Return);
-        QCOMPARE(QString::fromStdString(f.Submitted().back()), QString(" set a {}\n"));
+        QCOMPARE(QString::fromStdString(f.Submitted().back()), QString("set a {VORLA >}\n"));
+        QCOMPARE(f.pane.History().GetAt(0), std::string("set a {VORLA >}"));
     }
 
     void emptyEnterSubmitsLineFeedAndStoresNothing()
     {
         Fixture f;
         f.Key(Qt::Key_Return);
-        QCOMPARE(f.Submitted(), std::vector<std::string>{" \n"});
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"\n"});
         QCOMPARE(f.pane.History().GetCount(), 0);
+    }
+
+    void outputGoesAboveUnfinishedInput()
+    {
+        Fixture f;
+        f.Type("zzz");
+        f.Key(Qt::Key_Left); // the caret between "zz" and "z"
+        // Printed from a worker, as Tcl's unbuffered puts does (the line feed
+        // comes on its own); the last text has no line end.
+        std::thread worker([&] {
+            f.pane.PrintToConsole("GetVorlaVersion", kConsoleOutput);
+            f.pane.PrintToConsole("\n", kConsoleOutput);
+            f.pane.PrintToConsole("puts INJECTED", kConsoleOutput);
+        });
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("INJECTED"); }));
+        worker.join();
+        QCOMPARE(f.pane.toPlainText(), QString("GetVorlaVersion\nputs INJECTED\nVORLA > zzz"));
+        QCOMPARE(ColourAt(&f.pane, f.pane.toPlainText().lastIndexOf("VORLA")), QColor(0, 0, 255));
+        f.Type("y"); // the caret stayed where the user had it
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > zzyz"));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"zzyz\n"});
+    }
+
+    void inputTypedAheadStaysBelowOutputAndPrompt()
+    {
+        Fixture f;
+        f.Type("after 500");
+        f.Key(Qt::Key_Return);
+        f.Type("abc"); // typed before the evaluation is over
+        f.pane.PrintToConsole("done", kConsoleOutput);
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > after 500\ndone\nVORLA > abc"));
+        // A report and its prompt while the user types: one prompt, above it the report.
+        f.pane.PrintToConsole("COM1 opened successfully \n", kConsoleNotice);
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > after 500\ndone\nCOM1 opened successfully \nVORLA > abc"));
+        f.Key(Qt::Key_Up); // recall replaces the whole input
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > after 500"));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted().back(), std::string("after 500\n"));
     }
 
     void backspaceLeftHomeRespectThePrompt()
@@ -191,6 +233,19 @@ private slots:
         QCOMPARE(LastLine(&f.pane), QString("puts b"));
         QCOMPARE(f.prompt.Messages(), std::vector<std::string>{"Last paste operation not yet finished"});
         QCOMPARE(f.pane.History().GetCount(), 0); // pasted lines are not history
+        // The unfinished pasted line is input: the evaluation's output goes above it.
+        f.pane.PrintToConsole("a\n", kConsoleOutput);
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > puts a\na\nVORLA > puts b"));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted().back(), std::string("puts b\n"));
+        // A pasted line completes what was typed before it, as shown.
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        f.Type("set ");
+        QApplication::clipboard()->setText("x 1\n");
+        f.pane.OnEditPaste();
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }));
+        QCOMPARE(f.Submitted().back(), std::string("set x 1\n"));
     }
 
     void rightClickReentersSelection()
