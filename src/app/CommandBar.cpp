@@ -133,7 +133,7 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_btnAbout->setToolTip("About");
     m_btnAbout->setIcon(MakeIcon(VorlaIcon::About, 16));
     m_btnAbout->setIconSize(QSize(16, 16));
-    m_btnAbout->setFocusPolicy(Qt::StrongFocus);
+    m_btnAbout->setFocusPolicy(Qt::TabFocus);
     Place(m_btnAbout, 546, 12, 14, 14);
     connect(m_btnAbout, &QToolButton::clicked, this, [this] { emit commandIssued(ID_ABOUT_BUTTON); });
 
@@ -159,7 +159,9 @@ QToolButton* CCommandBar::MakeLargeButton(int id, const QString& caption, const 
     button->setIcon(icon);
     button->setIconSize(QSize(32, 32));
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setFocusPolicy(Qt::StrongFocus);
+    // Tab reaches the buttons, a click does not keep the focus: after
+    // Connect the user types on in the pane they were typing in.
+    button->setFocusPolicy(Qt::TabFocus);
     connect(button, &QToolButton::clicked, this, [this, id] { emit commandIssued(id); });
     return button;
 }

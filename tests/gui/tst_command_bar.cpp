@@ -307,6 +307,20 @@ private slots:
         QVERIFY(ConsoleTail(*frame).endsWith("No port open \nVORLA > "));
     }
 
+    void clickingConnectLeavesTheFocusInThePane()
+    {
+        auto frame = MakeFrame();
+        frame->activateWindow();
+        CCommandBar* bar = frame->m_wndCommandBar;
+        bar->m_cbPort->setCurrentIndex(1);
+        frame->Terminal()->setFocus(Qt::MouseFocusReason);
+        QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
+        QTest::mouseClick(bar->m_btnConnect, Qt::LeftButton);
+        QCOMPARE(frame->OpenPort(), 2);
+        QVERIFY(frame->Terminal()->hasFocus());
+        bar->m_btnDisconnect->click();
+    }
+
     void failedOpenKeepsLineAndShowsReason()
     {
         auto frame = MakeFrame();
