@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 #include "devsim/DevSim.h"
 #include "serial/ITerminalSink.h"
 #include "serial/PortMap.h"

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/IUserPrompt.h"
-#include "app/UiBridge.h"
+#include "core/IUserPrompt.h"
+#include "widgets/UiBridge.h"
 #include "console/ConsoleView.h"
 #include "console/TclHost.h"
 #include "serial/PortMap.h"
@@ -33,14 +33,14 @@ public:
 
 class CBenchOwner : public ITclHostOwner {
 public:
-    CBenchOwner(mytclview& pane, CSerialPort& port, IUserPrompt& prompt) : m_pane(pane), m_port(port), m_prompt(prompt) {}
+    CBenchOwner(CConsoleView& pane, CSerialPort& port, IUserPrompt& prompt) : m_pane(pane), m_port(port), m_prompt(prompt) {}
     IConsole* ConsolePane() override { return &m_pane; }
     int OpenPort() const override { return 0; }
     CSerialPort& SerialPort() override { return m_port; }
     IUserPrompt& Prompt() override { return m_prompt; }
 
 private:
-    mytclview& m_pane;
+    CConsoleView& m_pane;
     CSerialPort& m_port;
     IUserPrompt& m_prompt;
 };
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     CBenchPrompt prompt;
     CPortMap ports;
     CSerialPort port(prompt, ports);
-    mytclview pane(bridge, prompt);
+    CConsoleView pane(bridge, prompt);
     pane.resize(1000, 300);
     pane.show();
     CBenchOwner owner(pane, port, prompt);

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 #include "console/IConsole.h"
 #include "console/TclHost.h"
 #include "devsim/DevSim.h"

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/UiBridge.h"
-#include "app/Version.h"
+#include "widgets/UiBridge.h"
+#include "core/Version.h"
 
 CGuiPrompt::CGuiPrompt(CUiBridge& bridge, std::function<QWidget*()> parent)
     : m_bridge(bridge), m_parent(std::move(parent))

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 
 class CUiBridge;
 class QWidget;

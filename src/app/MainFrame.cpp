@@ -32,7 +32,7 @@
 #include "app/Globals.h"
 #include "app/ThinSplitter.h"
 #include <QComboBox>
-#include "app/Version.h"
+#include "core/Version.h"
 #include "console/ConsoleView.h"
 #include "serial/PortSettingsDlg.h"
 #include "terminal/TerminalView.h"
@@ -74,7 +74,7 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     setCentralWidget(central);
 
     auto* terminal = new CVORLAView(m_prompt);
-    auto* console = new mytclview(m_bridge, m_prompt);
+    auto* console = new CConsoleView(m_bridge, m_prompt);
     m_wndSplitter->SetPane(0, terminal);
     m_wndSplitter->SetPane(1, console);
     const QSize client = size();
@@ -160,7 +160,7 @@ void CMainFrame::StopWorkers()
 
 IConsole* CMainFrame::ConsolePane() { return Console(); }
 
-mytclview* CMainFrame::Console() const { return static_cast<mytclview*>(m_wndSplitter->GetPane(1, 0)); }
+CConsoleView* CMainFrame::Console() const { return static_cast<CConsoleView*>(m_wndSplitter->GetPane(1, 0)); }
 
 CVORLAView* CMainFrame::Terminal() const { return static_cast<CVORLAView*>(m_wndSplitter->GetPane(0, 0)); }
 

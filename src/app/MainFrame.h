@@ -9,7 +9,7 @@
 
 #include "app/GuiPrompt.h"
 #include "app/SettingsFile.h"
-#include "app/UiBridge.h"
+#include "widgets/UiBridge.h"
 #include "app/VorlaDoc.h"
 #include "console/TclHost.h"
 #include "serial/PortMap.h"
@@ -27,7 +27,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QStatusBar;
-class mytclview;
+class CConsoleView;
 
 // The one main window: menu and accelerators, command bar, the terminal and
 // console panes in a two-row splitter, and the status bar. It owns the
@@ -45,7 +45,7 @@ public:
     CSerialPort& SerialPort() override { return m_serial; }
     IUserPrompt& Prompt() override { return m_prompt; }
 
-    mytclview* Console() const;
+    CConsoleView* Console() const;
     CVORLAView* Terminal() const;
     CThinSplitterWnd* Splitter() const { return m_wndSplitter; }
     CGuiPrompt& GuiPrompt() { return m_prompt; }

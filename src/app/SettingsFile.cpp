@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "devsim/DevSim.h"
 #include "app/CommandBar.h"
 #include "app/MainFrame.h"
-#include "app/Version.h"
+#include "core/Version.h"
 #include "serial/PortMap.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include "app/Globals.h"
 #include "widgets/TextPane.h"
-#include "app/IUserPrompt.h"
-#include "app/UiBridge.h"
+#include "core/IUserPrompt.h"
+#include "widgets/UiBridge.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ QTextCharFormat ColourFormat(const QColor& colour)
 
 } // namespace
 
-mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
+CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
     : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt)
 {
     SetUpPane(this, "console", "Console");
@@ -53,15 +53,15 @@ mytclview::mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
     m_inputStart.setKeepPositionOnInsert(true);
 }
 
-mytclview::~mytclview() { StopPaste(); }
+CConsoleView::~CConsoleView() { StopPaste(); }
 
-void mytclview::PrintToConsole(const std::string& text, int kind)
+void CConsoleView::PrintToConsole(const std::string& text, int kind)
 {
     const QString qtext = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
     m_bridge.Call([&] { PrintOnUiThread(qtext, kind); });
 }
 
-void mytclview::PrintOnUiThread(const QString& text, int kind)
+void CConsoleView::PrintOnUiThread(const QString& text, int kind)
 {
     HoldPainting();
     if (text == QLatin1String(kConsolePrompt))
@@ -73,7 +73,7 @@ void mytclview::PrintOnUiThread(const QString& text, int kind)
         setCurrentCharFormat(ColourFormat(Qt::black));
 }
 
-void mytclview::InsertOutput(const QString& text, const QTextCharFormat& format)
+void CConsoleView::InsertOutput(const QString& text, const QTextCharFormat& format)
 {
     if (text.isEmpty())
         return;
@@ -95,7 +95,7 @@ void mytclview::InsertOutput(const QString& text, const QTextCharFormat& format)
     }
 }
 
-void mytclview::ShowPrompt(const QTextCharFormat& format)
+void CConsoleView::ShowPrompt(const QTextCharFormat& format)
 {
     const int lineStart = m_outputEnd.position() + (HasBreakBeforeInput() ? 1 : 0);
     if (m_inputStart.position() > lineStart)
@@ -112,7 +112,7 @@ void mytclview::ShowPrompt(const QTextCharFormat& format)
     m_inputStart.setPosition(cursor.position());
 }
 
-void mytclview::OpenInputLine()
+void CConsoleView::OpenInputLine()
 {
     // The input line starts a line of its own, so that its protected first
     // 8 columns are the prompt. After output that has not ended its line, a
@@ -129,28 +129,28 @@ void mytclview::OpenInputLine()
         m_inputStart.setPosition(at + 1);
 }
 
-bool mytclview::HasBreakBeforeInput() const
+bool CConsoleView::HasBreakBeforeInput() const
 {
     const int at = m_outputEnd.position();
     return !m_outputEnd.atBlockStart() && at < EndOfText() && document()->characterAt(at) == QChar::ParagraphSeparator;
 }
 
-void mytclview::SetOutputEnd(int position)
+void CConsoleView::SetOutputEnd(int position)
 {
     m_outputEnd.setPosition(position);
     if (m_inputStart.position() < position)
         m_inputStart.setPosition(position);
 }
 
-void mytclview::EndInputLine()
+void CConsoleView::EndInputLine()
 {
     // The entered line is output now; the next input line starts at the end.
     SetOutputEnd(EndOfText());
 }
 
-int mytclview::EndOfText() const { return document()->characterCount() - 1; }
+int CConsoleView::EndOfText() const { return document()->characterCount() - 1; }
 
-QString mytclview::InputText() const
+QString CConsoleView::InputText() const
 {
     QTextCursor cursor(document());
     cursor.setPosition(m_inputStart.position());
@@ -158,7 +158,7 @@ QString mytclview::InputText() const
     return SelectedPlainText(cursor);
 }
 
-void mytclview::ReplaceInput(const QString& text)
+void CConsoleView::ReplaceInput(const QString& text)
 {
     if (!text.isEmpty())
         OpenInputLine();
@@ -169,7 +169,7 @@ void mytclview::ReplaceInput(const QString& text)
     setTextCursor(cursor);
 }
 
-void mytclview::KeepCaretInInput()
+void CConsoleView::KeepCaretInInput()
 {
     // A caret inside the input stays where the user put it; anywhere else it
     // goes to the end. Moving it costs a relayout, so only when it must.
@@ -177,7 +177,7 @@ void mytclview::KeepCaretInInput()
         MoveCaretToEnd(this);
 }
 
-void mytclview::HoldPainting()
+void CConsoleView::HoldPainting()
 {
     // A script that prints line after line would otherwise repaint and
     // scroll the pane once per line: paint at most once a frame instead.
@@ -192,7 +192,7 @@ void mytclview::HoldPainting()
     });
 }
 
-void mytclview::ClearAll()
+void CConsoleView::ClearAll()
 {
     m_bridge.Call([this] {
         QTextCursor all(document());
@@ -203,11 +203,11 @@ void mytclview::ClearAll()
     });
 }
 
-int mytclview::HistoryCount() const { return m_history.GetCount(); }
+int CConsoleView::HistoryCount() const { return m_history.GetCount(); }
 
-std::string mytclview::HistoryAt(int index) const { return m_history.GetAt(index); }
+std::string CConsoleView::HistoryAt(int index) const { return m_history.GetAt(index); }
 
-bool mytclview::PreTranslateKey(QKeyEvent* event)
+bool CConsoleView::PreTranslateKey(QKeyEvent* event)
 {
     const int key = event->key();
     const Qt::KeyboardModifiers mods = event->modifiers();
@@ -259,7 +259,7 @@ bool mytclview::PreTranslateKey(QKeyEvent* event)
     return false;
 }
 
-bool mytclview::event(QEvent* event)
+bool CConsoleView::event(QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -269,7 +269,7 @@ bool mytclview::event(QEvent* event)
     return QPlainTextEdit::event(event);
 }
 
-void mytclview::keyPressEvent(QKeyEvent* event)
+void CConsoleView::keyPressEvent(QKeyEvent* event)
 {
     const QString text = event->text();
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || text == QLatin1String("\r");
@@ -298,13 +298,13 @@ void mytclview::keyPressEvent(QKeyEvent* event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-void mytclview::SetInputColour()
+void CConsoleView::SetInputColour()
 {
     // What the user types is black, whatever colour the text before it has.
     mergeCurrentCharFormat(ColourFormat(Qt::black));
 }
 
-void mytclview::OnEnter()
+void CConsoleView::OnEnter()
 {
     // What the user typed after the prompt, exactly; the prompt is not part of it.
     const std::string input = InputText().toUtf8().toStdString();
@@ -320,7 +320,7 @@ void mytclview::OnEnter()
     m_history.AddEnteredLine(input);
 }
 
-void mytclview::OnEditPaste()
+void CConsoleView::OnEditPaste()
 {
     if (m_attachConsole)
         m_attachConsole();
@@ -331,7 +331,7 @@ void mytclview::OnEditPaste()
     StartPaste(QApplication::clipboard()->text());
 }
 
-void mytclview::mouseReleaseEvent(QMouseEvent* event)
+void CConsoleView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
         const QString selection = SelectedPlainText(textCursor());
@@ -351,13 +351,13 @@ void mytclview::mouseReleaseEvent(QMouseEvent* event)
     QPlainTextEdit::mouseReleaseEvent(event);
 }
 
-void mytclview::focusInEvent(QFocusEvent* event)
+void CConsoleView::focusInEvent(QFocusEvent* event)
 {
     QPlainTextEdit::focusInEvent(event);
     g_bConsoleFocus = 1;
 }
 
-void mytclview::showEvent(QShowEvent* event)
+void CConsoleView::showEvent(QShowEvent* event)
 {
     QPlainTextEdit::showEvent(event);
     // The window starts with the keyboard focus at the console prompt;
@@ -366,16 +366,16 @@ void mytclview::showEvent(QShowEvent* event)
         setFocus(Qt::OtherFocusReason);
 }
 
-void mytclview::StartPaste(const QString& text)
+void CConsoleView::StartPaste(const QString& text)
 {
     if (m_pasteThread.joinable())
         m_pasteThread.join(); // the previous paste has finished: busy is clear
     m_pasteStop.Reset();
     m_pasteBusy = true;
-    m_pasteThread = std::thread(&mytclview::PasteThread, this, text.toUtf8().toStdString());
+    m_pasteThread = std::thread(&CConsoleView::PasteThread, this, text.toUtf8().toStdString());
 }
 
-void mytclview::PasteThread(std::string text)
+void CConsoleView::PasteThread(std::string text)
 {
     std::string line;
     for (char ch : text) {
@@ -397,14 +397,14 @@ void mytclview::PasteThread(std::string text)
     m_pasteBusy = false;
 }
 
-bool mytclview::EnterFromPaste(const std::string& line, std::string& typedBefore)
+bool CConsoleView::EnterFromPaste(const std::string& line, std::string& typedBefore)
 {
     const QString qline = QString::fromUtf8(line.data(), static_cast<int>(line.size()));
     // Abandoned when the paste is stopped, so stopping never waits on the UI thread.
     return m_bridge.Call([&] { typedBefore = EnterPastedText(qline); }, &m_pasteStop);
 }
 
-std::string mytclview::EnterPastedText(const QString& text)
+std::string CConsoleView::EnterPastedText(const QString& text)
 {
     // A pasted line is entered as if typed at the end of the input. A line
     // that ends with a line feed is then submitted whole, with whatever the
@@ -423,7 +423,7 @@ std::string mytclview::EnterPastedText(const QString& text)
     return complete ? typedBefore : std::string();
 }
 
-void mytclview::StopPaste()
+void CConsoleView::StopPaste()
 {
     m_pasteStop.Cancel();
     if (m_pasteThread.joinable())

@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 #include "console/CommandHistory.h"
 #include "console/IConsole.h"
 
@@ -31,11 +31,11 @@ class IUserPrompt;
 // m_inputStart. The input line starts a line of its own, so the prompt's 8
 // protected columns are the prompt: after output that has not ended its line
 // a line break stands between them (see OpenInputLine).
-class mytclview : public QPlainTextEdit, public IConsole {
+class CConsoleView : public QPlainTextEdit, public IConsole {
     Q_OBJECT
 public:
-    mytclview(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent = nullptr);
-    ~mytclview() override;
+    CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent = nullptr);
+    ~CConsoleView() override;
 
     // IConsole. PrintToConsole runs on the UI thread; a worker waits for it.
     void PrintToConsole(const std::string& text, int kind) override;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/CancelSignal.h"
-#include "app/IUserPrompt.h"
-#include "app/Version.h"
+#include "core/CancelSignal.h"
+#include "core/IUserPrompt.h"
+#include "core/Version.h"
 #include "console/IConsole.h"
 #include "console/TclHost.h"
 

@@ -10,7 +10,7 @@
 #include <deque>
 #include <mutex>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 #include "console/ConsoleChannel.h"
 #include "console/IConsole.h"
 #include "console/TclCommands.h"

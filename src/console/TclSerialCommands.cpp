@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 #include "console/TclCommands.h"
 #include "console/TclHost.h"
 #include "serial/SerialPort.h"

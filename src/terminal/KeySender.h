@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 
 // Sends typed keys out of the port on a thread of its own, in the order they
 // were typed, so the UI thread never waits for a line that does not take

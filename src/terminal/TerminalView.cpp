@@ -9,7 +9,7 @@
 
 #include "app/Globals.h"
 #include "widgets/TextPane.h"
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 #include "terminal/TerminalOptions.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 #include "serial/ITerminalSink.h"
 #include "terminal/KeySender.h"
 #include "terminal/TerminalText.h"

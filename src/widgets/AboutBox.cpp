@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/Version.h"
+#include "core/Version.h"
 #include "widgets/Icons.h"
 
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent)

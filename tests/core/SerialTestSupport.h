@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/CancelSignal.h"
-#include "app/IUserPrompt.h"
+#include "core/CancelSignal.h"
+#include "core/IUserPrompt.h"
 #include "devsim/DevSim.h"
 #include "serial/ITerminalSink.h"
 #include "serial/PortMap.h"

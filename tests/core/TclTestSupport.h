@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CancelSignal.h"
-#include "app/IUserPrompt.h"
+#include "core/CancelSignal.h"
+#include "core/IUserPrompt.h"
 #include "console/IConsole.h"
 #include "console/TclHost.h"
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 
 using namespace std::chrono;
 

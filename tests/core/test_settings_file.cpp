@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 #include "app/SettingsFile.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/IUserPrompt.h"
+#include "core/IUserPrompt.h"
 
 // Waits, processing events, until pred() holds or the deadline passes.
 inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)

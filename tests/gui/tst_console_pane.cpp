@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
-#include "app/UiBridge.h"
+#include "widgets/UiBridge.h"
 #include "console/ConsoleView.h"
 
 // The console pane on its own, with a recording submitter.
@@ -15,7 +15,7 @@ class TestConsolePane : public QObject {
     struct Fixture {
         CUiBridge bridge;
         CRecordingPrompt prompt;
-        mytclview pane{bridge, prompt};
+        CConsoleView pane{bridge, prompt};
         std::mutex mutex;
         std::vector<std::string> submitted;
         Fixture()

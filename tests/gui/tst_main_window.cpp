@@ -75,7 +75,7 @@ private slots:
             QVERIFY(frame->findChild<QLabel*>(name));
 
         // Console: blue "VORLA >" then a black blank.
-        mytclview* console = frame->Console();
+        CConsoleView* console = frame->Console();
         QCOMPARE(console->toPlainText(), QString("VORLA > "));
         QCOMPARE(ColourAt(console, 0), QColor(0, 0, 255));
         QCOMPARE(ColourAt(console, 7), QColor(0, 0, 0));

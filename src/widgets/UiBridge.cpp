@@ -1,11 +1,11 @@
-#include "app/UiBridge.h"
+#include "widgets/UiBridge.h"
 
 #include <QThread>
 
 #include <memory>
 #include <optional>
 
-#include "app/CancelSignal.h"
+#include "core/CancelSignal.h"
 
 struct CUiBridge::Request {
     enum State { Pending, Running, Done, Dropped };

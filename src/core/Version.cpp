@@ -1,3 +1,3 @@
-#include "app/Version.h"
+#include "core/Version.h"
 
 const char* VorlaVersion() { return kVorlaVersion; }

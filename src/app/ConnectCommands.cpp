@@ -12,7 +12,7 @@
 
 namespace {
 
-void Report(mytclview* console, const std::string& line, int kind)
+void Report(CConsoleView* console, const std::string& line, int kind)
 {
     console->PrintToConsole(line, kind);
     console->PrintToConsole(kConsolePrompt, kConsoleNotice);
