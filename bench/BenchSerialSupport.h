@@ -109,8 +109,9 @@ struct SBenchPort {
             std::fprintf(stderr, "open: %s\n", port.LastOpenError().c_str());
             std::exit(1);
         }
-        port.m_dcb.BaudRate = 115200;
-        port.Configure();
+        DCB dcb = port.Dcb();
+        dcb.BaudRate = 115200;
+        port.ApplySettings(dcb);
         port.StartThreads();
     }
 };

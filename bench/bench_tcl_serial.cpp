@@ -103,11 +103,12 @@ public:
             std::fprintf(stderr, "open: %s\n", port.LastOpenError().c_str());
             std::exit(1);
         }
-        port.m_dcb.BaudRate = 115200;
-        port.m_dcb.ByteSize = 8;
-        port.m_dcb.Parity = NOPARITY;
-        port.m_dcb.StopBits = ONESTOPBIT;
-        port.Configure();
+        DCB dcb = port.Dcb();
+        dcb.BaudRate = 115200;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        port.ApplySettings(dcb);
         port.StartThreads();
         m_host.SetMainWindow(&m_owner);
     }

@@ -44,7 +44,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot open the device\n");
         return 1;
     }
-    engine.Configure();
+    engine.ApplySettings(engine.Dcb());
     engine.StartThreads();
 
     std::vector<double> lateness;

@@ -18,14 +18,16 @@ void Report(CConsoleView* console, const std::string& line, int kind)
     console->PrintToConsole(kConsolePrompt, kConsoleNotice);
 }
 
-// The engine's message box says only that the settings were refused; the
-// status bar says why (e.g. the device has no 7-bit mode).
-void ShowConfigureOutcome(QStatusBar* bar, const CSerialPort& serial, long result)
+// A refusal of the settings: the "VORLA" box says only that they were
+// refused, the status bar says why (e.g. the device has no 7-bit mode).
+void ShowSettingsOutcome(IUserPrompt& prompt, QStatusBar* bar, const SResult& result)
 {
-    if (result == 1)
+    if (result.ok) {
         bar->clearMessage();
-    else
-        bar->showMessage(QString::fromStdString(serial.LastConfigureError()));
+        return;
+    }
+    prompt.ShowMessage(result.message);
+    bar->showMessage(QString::fromStdString(result.reason));
 }
 
 } // namespace
@@ -49,8 +51,8 @@ void CMainFrame::OnConnect()
     m_wndCommandBar->m_cbPort->setEnabled(false);
     m_openPort = n;
     m_serial.ReadState();
-    ShowConfigureOutcome(statusBar(), m_serial, m_serial.Configure());
-    PortSettings().m_dcb = m_serial.m_dcb;
+    ShowSettingsOutcome(m_prompt, statusBar(), m_serial.ApplySettings(m_serial.Dcb()));
+    PortSettings().m_dcb = m_serial.Dcb();
     PortSettings().m_port = m_openPort;
     m_serial.StartThreads();
 }
@@ -88,13 +90,15 @@ void CMainFrame::OnSettings()
     }
     CPortSettings& record = PortSettings();
     m_serial.ReadState();
-    record.m_dcb = m_serial.m_dcb;
+    record.m_dcb = m_serial.Dcb();
     const int result = m_runSettingsDialog ? m_runSettingsDialog(*m_dlgPortSettings) : m_dlgPortSettings->exec();
     if (result == QDialog::Accepted) {
-        // The reader and writer keep running while the new block is applied.
-        ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, m_serial.m_dcb);
-        ShowConfigureOutcome(statusBar(), m_serial, m_serial.Configure());
+        // The record with its flow-control preset laid over it; the reader
+        // and writer keep running while the engine applies it.
+        DCB block = m_serial.Dcb();
+        ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, block);
+        ShowSettingsOutcome(m_prompt, statusBar(), m_serial.ApplySettings(block));
     } else {
-        record.m_dcb = m_serial.m_dcb; // edits of the control block are dropped
+        record.m_dcb = m_serial.Dcb(); // edits of the control block are dropped
     }
 }

@@ -114,7 +114,7 @@ struct CSerialPort::Impl {
     std::shared_ptr<COpening> current;                // the opening Open made, until Close
     std::vector<std::shared_ptr<COpening>> finished;  // closed from one of their own threads, joined later
     std::string lastOpenError;
-    std::string lastConfigureError;
+    DCB dcb;                                          // the engine's control block
     std::map<std::string, DCB> applied;               // last control block applied, per device
     std::function<void()> lineLost;
 
@@ -450,13 +450,14 @@ const char* SendStatusText(ESendStatus status)
     return "unknown";
 }
 
-CSerialPort::CSerialPort(IUserPrompt& prompt, const CPortMap& ports) : m_impl(new Impl(prompt, ports)) {}
+CSerialPort::CSerialPort(IUserPrompt& prompt, const CPortMap& ports) : m_impl(std::make_unique<Impl>(prompt, ports))
+{
+}
 
 CSerialPort::~CSerialPort()
 {
     Close();
     m_impl->JoinFinished();
-    delete m_impl;
 }
 
 bool CSerialPort::Open(const std::string& name)
@@ -512,44 +513,36 @@ bool CSerialPort::ReadState()
     if (!op->line.ReadDcb(dcb))
         return false;
     dcb.DCBlength = sizeof(DCB);
-    m_dcb = dcb;
+    std::lock_guard<std::mutex> lock(m_impl->mx);
+    m_impl->dcb = dcb;
     return true;
 }
 
-long CSerialPort::Configure()
-{
-    m_dcb.DCBlength = sizeof(DCB);
-    std::shared_ptr<COpening> op = m_impl->Current();
-    std::string reason = "the port is not open";
-    auto fail = [&](const char* message) {
-        {
-            std::lock_guard<std::mutex> lock(m_impl->mx);
-            m_impl->lastConfigureError = reason;
-        }
-        m_impl->prompt.ShowMessage(message);
-        return kConfigureFailed;
-    };
-    if (!op || !op->line.ApplyDcb(m_dcb, reason))
-        return fail("Unable to configure new configuration ");
-    {
-        std::lock_guard<std::mutex> lock(m_impl->mx);
-        m_impl->applied[op->path] = m_dcb;
-        m_impl->lastConfigureError.clear();
-    }
-    op->discardNul = m_dcb.fNull != 0;
-    reason = "the time-outs cannot be read";
-    if (!op->line.ReadTimeouts())
-        return fail("Unable to get timeout info");
-    reason = "the time-outs cannot be set";
-    if (!op->line.SetTimeouts())
-        return fail("Unable to set timout configs");
-    return 1;
-}
-
-std::string CSerialPort::LastConfigureError() const
+DCB CSerialPort::Dcb() const
 {
     std::lock_guard<std::mutex> lock(m_impl->mx);
-    return m_impl->lastConfigureError;
+    return m_impl->dcb;
+}
+
+SResult CSerialPort::ApplySettings(const DCB& requested)
+{
+    DCB dcb = requested;
+    dcb.DCBlength = sizeof(DCB);
+    std::shared_ptr<COpening> op = m_impl->Current();
+    std::string reason = "the port is not open";
+    if (!op || !op->line.ApplyDcb(dcb, reason))
+        return SResult::Failure("Unable to configure new configuration ", reason);
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mx);
+        m_impl->applied[op->path] = dcb;
+        m_impl->dcb = dcb;
+    }
+    op->discardNul = dcb.fNull != 0;
+    if (!op->line.ReadTimeouts())
+        return SResult::Failure("Unable to get timeout info", "the time-outs cannot be read");
+    if (!op->line.SetTimeouts())
+        return SResult::Failure("Unable to set timout configs", "the time-outs cannot be set");
+    return SResult::Success();
 }
 
 void CSerialPort::StartThreads()
@@ -626,11 +619,7 @@ SSendReport CSerialPort::SendText(const std::string& text, const CCancelSignal* 
     return m_impl->SendText(op.get(), text, cancel);
 }
 
-void CSerialPort::AttachTerminal(ITerminalSink* terminal)
-{
-    m_terminal = terminal;
-    m_impl->sink = terminal;
-}
+void CSerialPort::AttachTerminal(ITerminalSink* terminal) { m_impl->sink = terminal; }
 
 std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSignal* cancel, SSendReport* report)
 {

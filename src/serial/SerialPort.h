@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "core/Result.h"
 #include "serial/Dcb.h"
 
 class IUserPrompt;
@@ -44,21 +46,24 @@ struct SSendReport {
 // sink and into the bounded receive buffer that SendAndCollect reads.
 class CSerialPort {
 public:
-    static constexpr long kConfigureFailed = static_cast<long>(0x80004005L); // E_FAIL
-
     CSerialPort(IUserPrompt& prompt, const CPortMap& ports);
     ~CSerialPort(); // closes an open port and joins its threads
     CSerialPort(const CSerialPort&) = delete;
     CSerialPort& operator=(const CSerialPort&) = delete;
 
-    DCB m_dcb;                            // UI thread
-    ITerminalSink* m_terminal = nullptr;  // set once at start by AttachTerminal
-
     bool Open(const std::string& name);   // "COM1".."COM8"
     std::string LastOpenError() const;    // the OS reason of the last failed Open, for the status bar
+    // Refreshes the engine's control block from the open line (and, for the
+    // fields the line has no place for, from the last block applied to the
+    // device). False when no port is open or the line cannot be read.
     bool ReadState();
-    long Configure();                     // 1, or kConfigureFailed after a message
-    std::string LastConfigureError() const; // why the last Configure failed (the device's reason), for the status bar
+    // The engine's control block: what ReadState read or ApplySettings applied.
+    DCB Dcb() const;
+    // Applies a control block to the open line and sets its time-outs; the
+    // block becomes the engine's once the line has taken it. A refusal leaves
+    // the line and the engine's block as they were and shows nothing: the
+    // result carries the message for the user and the device's reason.
+    SResult ApplySettings(const DCB& dcb);
     void StartThreads();
     void Close();                         // ends and joins this opening's threads; idempotent
     bool IsOpen() const;                  // false once the line is lost, though Close is still due
@@ -106,8 +111,7 @@ public:
     // Close may also be called from inside the handler.
     void SetLineLostHandler(std::function<void()> handler);
 
-    struct Impl;
-
 private:
-    Impl* m_impl;
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };

@@ -179,11 +179,13 @@ protected:
     {
         ASSERT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
         ASSERT_TRUE(m_port.ReadState());
-        m_port.m_dcb.BaudRate = 115200;
-        m_port.m_dcb.ByteSize = 8;
-        m_port.m_dcb.Parity = NOPARITY;
-        m_port.m_dcb.StopBits = ONESTOPBIT;
-        ASSERT_EQ(m_port.Configure(), 1) << m_port.LastConfigureError();
+        DCB dcb = m_port.Dcb();
+        dcb.BaudRate = 115200;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        const SResult applied = m_port.ApplySettings(dcb);
+        ASSERT_TRUE(applied.ok) << applied.reason;
         if (startThreads)
             m_port.StartThreads();
     }

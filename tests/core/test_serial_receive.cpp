@@ -84,8 +84,9 @@ TEST_F(SerialReceive, NulBytesAreDroppedWhenTheControlBlockAsksForIt)
 {
     ASSERT_TRUE(m_port.Open("COM1"));
     ASSERT_TRUE(m_port.ReadState());
-    m_port.m_dcb.fNull = 1;
-    ASSERT_EQ(m_port.Configure(), 1);
+    DCB dcb = m_port.Dcb();
+    dcb.fNull = 1;
+    ASSERT_TRUE(m_port.ApplySettings(dcb).ok);
     InjectAndSettle(std::string("a\0b\0\0c", 6));
     m_port.StartThreads();
     ASSERT_TRUE(m_sink.WaitForBytes(3, 5000));

@@ -19,37 +19,33 @@ protected:
         StartDevice(CDevSim::EMode::Silent);
         Connect(false);
     }
-    // Applies the block; true if it was accepted. A refusal must come with
-    // the message, and must leave the line as it was.
+    // Applies the block; true if it was accepted. A refusal must come back
+    // as a value with the message and the device's reason, show nothing,
+    // and leave the line and the engine's block as they were.
     bool Apply(const DCB& dcb)
     {
-        DCB before = m_port.m_dcb;
-        std::size_t messages = m_prompt.Messages().size();
-        m_port.m_dcb = dcb;
-        long r = m_port.Configure();
-        if (r == 1) {
-            EXPECT_EQ(m_prompt.Messages().size(), messages);
+        const DCB before = m_port.Dcb();
+        m_lastResult = m_port.ApplySettings(dcb);
+        EXPECT_TRUE(m_prompt.Messages().empty());
+        if (m_lastResult.ok)
             return true;
-        }
-        EXPECT_EQ(r, CSerialPort::kConfigureFailed);
-        auto all = m_prompt.Messages();
-        EXPECT_EQ(all.size(), messages + 1);
-        if (!all.empty()) {
-            EXPECT_EQ(all.back(), "Unable to configure new configuration ");
-        }
-        EXPECT_FALSE(m_port.LastConfigureError().empty());
+        EXPECT_EQ(m_lastResult.message, "Unable to configure new configuration ");
+        EXPECT_FALSE(m_lastResult.reason.empty());
+        EXPECT_EQ(DcbFlagWord(m_port.Dcb()), DcbFlagWord(before));
         EXPECT_TRUE(m_port.ReadState());
-        EXPECT_EQ(m_port.m_dcb.BaudRate, before.BaudRate);
-        EXPECT_EQ(m_port.m_dcb.ByteSize, before.ByteSize);
-        EXPECT_EQ(m_port.m_dcb.Parity, before.Parity);
-        EXPECT_EQ(m_port.m_dcb.StopBits, before.StopBits);
+        EXPECT_EQ(m_port.Dcb().BaudRate, before.BaudRate);
+        EXPECT_EQ(m_port.Dcb().ByteSize, before.ByteSize);
+        EXPECT_EQ(m_port.Dcb().Parity, before.Parity);
+        EXPECT_EQ(m_port.Dcb().StopBits, before.StopBits);
         return false;
     }
     DCB Base()
     {
         EXPECT_TRUE(m_port.ReadState());
-        return m_port.m_dcb;
+        return m_port.Dcb();
     }
+
+    SResult m_lastResult;
 };
 
 } // namespace
@@ -60,10 +56,10 @@ TEST_F(SerialSettings, EveryListedRateIsSetExactly)
                           115200u, 128000u, 256000u}) {
         DCB dcb = Base();
         dcb.BaudRate = rate;
-        ASSERT_TRUE(Apply(dcb)) << rate << ": " << m_port.LastConfigureError();
+        ASSERT_TRUE(Apply(dcb)) << rate << ": " << m_lastResult.reason;
         ASSERT_TRUE(m_port.ReadState());
-        EXPECT_EQ(m_port.m_dcb.BaudRate, rate);
-        EXPECT_EQ(m_port.m_dcb.DCBlength, 28u);
+        EXPECT_EQ(m_port.Dcb().BaudRate, rate);
+        EXPECT_EQ(m_port.Dcb().DCBlength, 28u);
     }
 }
 
@@ -83,9 +79,9 @@ TEST_F(SerialSettings, FrameSettingsReadBackAsSetOrAreRefused)
                     continue;
                 ++accepted;
                 ASSERT_TRUE(m_port.ReadState());
-                EXPECT_EQ(m_port.m_dcb.ByteSize, size);
-                EXPECT_EQ(m_port.m_dcb.Parity, parity);
-                EXPECT_EQ(m_port.m_dcb.StopBits, stop);
+                EXPECT_EQ(m_port.Dcb().ByteSize, size);
+                EXPECT_EQ(m_port.Dcb().Parity, parity);
+                EXPECT_EQ(m_port.Dcb().StopBits, stop);
             }
     EXPECT_GE(accepted, 2); // 8N1 and 8N2 at least
 }
@@ -120,22 +116,22 @@ TEST_F(SerialSettings, FlowControlAndCharactersReadBack)
     dcb.XoffChar = 0x02;
     dcb.fOutxCtsFlow = 1;
     dcb.fParity = 1;
-    ASSERT_TRUE(Apply(dcb)) << m_port.LastConfigureError();
+    ASSERT_TRUE(Apply(dcb)) << m_lastResult.reason;
     ASSERT_TRUE(m_port.ReadState());
-    EXPECT_EQ(m_port.m_dcb.fOutX, 1u);
-    EXPECT_EQ(m_port.m_dcb.fInX, 1u);
-    EXPECT_EQ(m_port.m_dcb.XonChar, 0x01);
-    EXPECT_EQ(m_port.m_dcb.XoffChar, 0x02);
-    EXPECT_EQ(m_port.m_dcb.fOutxCtsFlow, 1u);
-    EXPECT_EQ(m_port.m_dcb.fParity, 1u);
+    EXPECT_EQ(m_port.Dcb().fOutX, 1u);
+    EXPECT_EQ(m_port.Dcb().fInX, 1u);
+    EXPECT_EQ(m_port.Dcb().XonChar, 0x01);
+    EXPECT_EQ(m_port.Dcb().XoffChar, 0x02);
+    EXPECT_EQ(m_port.Dcb().fOutxCtsFlow, 1u);
+    EXPECT_EQ(m_port.Dcb().fParity, 1u);
 
-    dcb = m_port.m_dcb;
+    dcb = m_port.Dcb();
     dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fParity = 0;
     dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
     ASSERT_TRUE(Apply(dcb));
     ASSERT_TRUE(m_port.ReadState());
-    EXPECT_EQ(m_port.m_dcb.fOutX, 0u);
-    EXPECT_EQ(m_port.m_dcb.fRtsControl, unsigned(RTS_CONTROL_HANDSHAKE));
+    EXPECT_EQ(m_port.Dcb().fOutX, 0u);
+    EXPECT_EQ(m_port.Dcb().fRtsControl, unsigned(RTS_CONTROL_HANDSHAKE));
 }
 
 TEST_F(SerialSettings, FieldsWithoutACounterpartAreKeptAcrossReconnects)
@@ -157,11 +153,11 @@ TEST_F(SerialSettings, FieldsWithoutACounterpartAreKeptAcrossReconnects)
     dcb.fDummy2 = 0x1ABCD;
     dcb.wReserved = 7;
     dcb.wReserved1 = 9;
-    ASSERT_TRUE(Apply(dcb)) << m_port.LastConfigureError();
+    ASSERT_TRUE(Apply(dcb)) << m_lastResult.reason;
     m_port.Close();
     Connect(false); // Connect reads the state and applies it again
     ASSERT_TRUE(m_port.ReadState());
-    DCB back = m_port.m_dcb;
+    DCB back = m_port.Dcb();
     EXPECT_EQ(back.XonLim, 1234);
     EXPECT_EQ(back.XoffLim, 4321);
     EXPECT_EQ(back.ErrorChar, '?');
@@ -238,11 +234,13 @@ TEST_F(SerialSettings, PortHeldByAnotherProcessDoesNotOpen)
     EXPECT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
 }
 
-TEST_F(SerialSettings, ConfigureWithoutAnOpenPortFailsWithTheMessage)
+TEST_F(SerialSettings, SettingsWithoutAnOpenPortFailWithTheMessage)
 {
     m_port.Close();
     EXPECT_FALSE(m_port.ReadState());
-    EXPECT_EQ(m_port.Configure(), CSerialPort::kConfigureFailed);
-    ASSERT_EQ(m_prompt.Messages().size(), 1u);
-    EXPECT_EQ(m_prompt.Messages()[0], "Unable to configure new configuration ");
+    const SResult result = m_port.ApplySettings(m_port.Dcb());
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.message, "Unable to configure new configuration ");
+    EXPECT_EQ(result.reason, "the port is not open");
+    EXPECT_TRUE(m_prompt.Messages().empty()); // the engine shows nothing itself
 }

@@ -311,7 +311,7 @@ private slots:
         // The engine's block is the record with the preset laid over it.
         const int preset = int(Frame().PortSettings().m_flowControl);
         QCOMPARE(preset, radio == "hardwareRadio" ? 1 : radio == "xonXoffRadio" ? 2 : 0);
-        const DCB& dcb = Engine().m_dcb;
+        const DCB dcb = Engine().Dcb();
         QCOMPARE(DcbFlagWord(dcb) & kPresetFieldBits, kFlowMasks[preset].set);
         QCOMPARE(dcb.BaudRate, 57600u);
         QCOMPARE(int(dcb.StopBits), int(TWOSTOPBITS));
@@ -346,7 +346,7 @@ private slots:
         QCOMPARE(t.c_ospeed, kBaudRates[index]);
         QCOMPARE(t.c_ispeed, kBaudRates[index]);
         QVERIFY(Engine().ReadState());
-        QCOMPARE(Engine().m_dcb.BaudRate, kBaudRates[index]);
+        QCOMPARE(Engine().Dcb().BaudRate, kBaudRates[index]);
     }
 
     // Cancel after changing everything, the Advanced dialog included: the
@@ -366,7 +366,7 @@ private slots:
 
         termios2 before;
         QVERIFY(ReadLine(before));
-        const DCB engineBefore = Engine().m_dcb;
+        const DCB engineBefore = Engine().Dcb();
 
         SChoice edit;
         edit.baud = "115200";
@@ -390,8 +390,8 @@ private slots:
         QVERIFY(ReadLine(after));
         QVERIFY2(SameTermios(before, after), qPrintable(Describe(before) + " / " + Describe(after)));
         const CPortSettings& record = Frame().PortSettings();
-        QVERIFY(SameBlock(record.m_dcb, Engine().m_dcb));
-        QVERIFY(SameBlock(Engine().m_dcb, engineBefore));
+        QVERIFY(SameBlock(record.m_dcb, Engine().Dcb()));
+        QVERIFY(SameBlock(Engine().Dcb(), engineBefore));
         QCOMPARE(record.m_charDelay, 7);
         QCOMPARE(record.m_lineDelay, 9);
         QCOMPARE(record.m_flowControl, FlowControl::XonXoff);
@@ -483,8 +483,8 @@ private slots:
         QVERIFY2(m_driveError.isEmpty(), qPrintable(m_driveError));
         QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('|')));
         QCOMPARE(Frame().PortSettings().m_flowControl, FlowControl::Advanced);
-        QCOMPARE(DcbFlagWord(Engine().m_dcb), DcbFlagWord(expected));
-        QVERIFY(SameBlock(Engine().m_dcb, expected));
+        QCOMPARE(DcbFlagWord(Engine().Dcb()), DcbFlagWord(expected));
+        QVERIFY(SameBlock(Engine().Dcb(), expected));
 
         termios2 t;
         QVERIFY(ReadLine(t));
@@ -511,7 +511,7 @@ private slots:
         QCOMPARE(reread, DcbFlagWord(expected));
         QVERIFY2(m_driveError.isEmpty(), qPrintable(m_driveError));
         QVERIFY(m_messages.isEmpty());
-        const uint32_t word = DcbFlagWord(Engine().m_dcb);
+        const uint32_t word = DcbFlagWord(Engine().Dcb());
         QCOMPARE(word, (DcbFlagWord(expected) & kFlowMasks[0].keep) | kFlowMasks[0].set);
         QVERIFY(ReadLine(t));
         QVERIFY(!(t.c_cflag & CRTSCTS));
@@ -579,7 +579,7 @@ private slots:
             QCOMPARE(dlg.findChild<QComboBox*>("stopBitList")->currentText(), QString("1 Stop bits"));
         });
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY(SameBlock(Frame().PortSettings().m_dcb, Engine().m_dcb));
+        QVERIFY(SameBlock(Frame().PortSettings().m_dcb, Engine().Dcb()));
 
         // A setting the line can take still goes through afterwards.
         SChoice fine;
