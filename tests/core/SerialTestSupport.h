@@ -160,6 +160,20 @@ private:
     int m_resumes = 0;
 };
 
+// What Connect does after Open: read the line's state and apply it as 8N1 at
+// 115200 without flow control.
+inline void ApplyLineSettings(CSerialPort& port)
+{
+    ASSERT_TRUE(port.ReadState());
+    DCB dcb = port.Dcb();
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    const SResult applied = port.ApplySettings(dcb);
+    ASSERT_TRUE(applied.ok) << applied.reason;
+}
+
 // An engine whose COM1 leads to a simulated device.
 class CSerialFixture : public ::testing::Test {
 protected:
@@ -178,14 +192,7 @@ protected:
     void Connect(bool startThreads = true)
     {
         ASSERT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
-        ASSERT_TRUE(m_port.ReadState());
-        DCB dcb = m_port.Dcb();
-        dcb.BaudRate = 115200;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        const SResult applied = m_port.ApplySettings(dcb);
-        ASSERT_TRUE(applied.ok) << applied.reason;
+        ApplyLineSettings(m_port);
         if (startThreads)
             m_port.StartThreads();
     }

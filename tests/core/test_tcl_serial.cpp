@@ -47,14 +47,7 @@ protected:
     void OpenEngine()
     {
         ASSERT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
-        ASSERT_TRUE(m_port.ReadState());
-        DCB dcb = m_port.Dcb();
-        dcb.BaudRate = 115200;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        const SResult applied = m_port.ApplySettings(dcb);
-        ASSERT_TRUE(applied.ok) << applied.reason;
+        serial_test::ApplyLineSettings(m_port);
         m_port.StartThreads();
     }
     void Connect(CDevSim::EMode mode, int answerDelayMs = 0)

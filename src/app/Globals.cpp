@@ -1,3 +1,0 @@
-#include "app/Globals.h"
-
-int g_bConsoleFocus = 0;
