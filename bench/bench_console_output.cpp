@@ -31,6 +31,14 @@ public:
     void RequestQuit() override {}
 };
 
+// Nothing is typed into the pane: the host is fed directly.
+class CUntypedConsoleOwner : public IConsolePaneOwner {
+public:
+    void AttachConsole() override {}
+    void SubmitCommandText(const std::string&) override {}
+    bool TranslateKey(QKeyEvent*) override { return false; }
+};
+
 class CBenchOwner : public ITclHostOwner {
 public:
     CBenchOwner(CConsoleView& pane, CSerialPort& port, IUserPrompt& prompt) : m_pane(pane), m_port(port), m_prompt(prompt) {}
@@ -69,7 +77,8 @@ int main(int argc, char** argv)
     CBenchPrompt prompt;
     CPortMap ports;
     CSerialPort port(prompt, ports);
-    CConsoleView pane(bridge, prompt);
+    CUntypedConsoleOwner paneOwner;
+    CConsoleView pane(bridge, prompt, paneOwner);
     pane.resize(1000, 300);
     pane.show();
     CBenchOwner owner(pane, port, prompt);

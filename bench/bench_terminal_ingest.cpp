@@ -16,7 +16,20 @@
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
+#include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalView.h"
+
+namespace {
+
+// No port for the pane to send to: the flood only comes in.
+class CReceiveOnlyOwner : public ITerminalPaneOwner {
+public:
+    int OpenPort() const override { return 0; }
+    bool SendByte(unsigned char, const CCancelSignal*) override { return false; }
+    bool TranslateKey(QKeyEvent*) override { return false; }
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -36,10 +49,12 @@ int main(int argc, char** argv)
     ports.Map(1, device.Path());
     bench::CPrintingPrompt prompt;
     CSerialPort engine(prompt, ports);
-    CVORLAView pane(prompt);
+    CReceivedTextQueue received;
+    CReceiveOnlyOwner owner;
+    CVORLAView pane(prompt, owner, received);
     pane.resize(1000, 600);
     pane.show();
-    engine.AttachTerminal(&pane);
+    engine.AttachTerminal(&received);
     if (!engine.Open("COM1") || !engine.ReadState()) {
         std::fprintf(stderr, "cannot open the device\n");
         return 1;

@@ -10,7 +10,6 @@
 #include <QValidator>
 
 #include "app/CommandIds.h"
-#include "terminal/TerminalOptions.h"
 #include "widgets/Icons.h"
 
 namespace {
@@ -119,9 +118,9 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
     m_chkCrLf = makeCheck("CR+LF", 29, 38);
     // Options follow the box's state, however it changes (click, Space, an
     // accessibility tool's Toggle).
-    connect(m_chkWrap, &QCheckBox::toggled, this, [this] { OnWrap(); });
-    connect(m_chkLocalEcho, &QCheckBox::toggled, this, [this] { OnLocalEcho(); });
-    connect(m_chkCrLf, &QCheckBox::toggled, this, [this] { OnCrLf(); });
+    connect(m_chkWrap, &QCheckBox::toggled, this, &CCommandBar::wrapChanged);
+    connect(m_chkLocalEcho, &QCheckBox::toggled, this, &CCommandBar::localEchoChanged);
+    connect(m_chkCrLf, &QCheckBox::toggled, this, &CCommandBar::sendCrLfChanged);
 
     auto* label = new QLabel("Data Converter", this);
     Place(label, 392, 1, 49, 8);
@@ -180,16 +179,6 @@ void CCommandBar::SetConsoleHiddenIcon(bool hidden)
     m_btnPrompt->setIcon(MakeIcon(hidden ? VorlaIcon::ConsoleHidden : VorlaIcon::ConsoleShown, 32));
 }
 
-void CCommandBar::OnWrap()
-{
-    if (m_setWrap)
-        m_setWrap(m_chkWrap->isChecked());
-}
-
-void CCommandBar::OnLocalEcho() { GetTerminalOptions().localEcho = m_chkLocalEcho->isChecked(); }
-
-void CCommandBar::OnCrLf() { GetTerminalOptions().sendCrLf = m_chkCrLf->isChecked(); }
-
 QRadioButton* CCommandBar::RadioFor(Radix radix) const
 {
     switch (radix) {
@@ -208,8 +197,7 @@ void CCommandBar::OnConvert(Radix newBase)
     if (!m_converter.Convert(m_editConverter->text().toUtf8().toStdString(), newBase, shown, error)) {
         // Refused: the field keeps its text and the base stays selected.
         RadioFor(m_converter.CurrentBase())->setChecked(true);
-        if (m_showMessage)
-            m_showMessage(error);
+        emit messageForUser(error);
         return;
     }
     m_strConverter = shown;

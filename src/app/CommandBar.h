@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include <functional>
+#include <string>
 
 #include "app/Converter.h"
 
@@ -16,8 +16,8 @@ class QToolButton;
 
 // The strip of controls under the menu: port list, Connect, DisConnect,
 // Settings, Run Script, Fonts, Prompt, the Wrap / Local Echo / CR+LF switches
-// and the number converter. It handles its switches and the converter itself
-// and hands every other command to the main window.
+// and the number converter. It handles the converter itself; the switches and
+// every other command go to the main window as signals.
 class CCommandBar : public QWidget {
     Q_OBJECT
 public:
@@ -45,19 +45,17 @@ public:
     void SetConsoleHiddenIcon(bool hidden);
     const CConverter& Converter() const { return m_converter; }
 
-    // The terminal pane's word wrap, wired by the main window.
-    std::function<void(bool)> m_setWrap;
-    // Shows a message to the user (a refused conversion), wired by the main window.
-    std::function<void(const std::string&)> m_showMessage;
-
 signals:
     // A command for the main window (Connect, DisConnect, Settings, Run Script, Prompt, Fonts, About).
     void commandIssued(int id);
+    // The switches, whenever their state changes (click, Space, an accessibility tool's Toggle).
+    void wrapChanged(bool on);
+    void localEchoChanged(bool on);
+    void sendCrLfChanged(bool on);
+    // A message for the user: a refused conversion.
+    void messageForUser(const std::string& text);
 
 private:
-    void OnWrap();
-    void OnLocalEcho();
-    void OnCrLf();
     void OnConvert(Radix newBase);
     QRadioButton* RadioFor(Radix radix) const;
     void Place(QWidget* widget, int left, int top, int width, int height);

@@ -29,21 +29,14 @@
 #include "app/CommandBar.h"
 #include "app/CommandIds.h"
 #include "app/FindDialog.h"
-#include "app/Globals.h"
 #include "app/ThinSplitter.h"
 #include <QComboBox>
 #include "core/Version.h"
-#include "console/ConsoleView.h"
 #include "serial/PortSettingsDlg.h"
-#include "terminal/TerminalView.h"
 #include "widgets/AboutBox.h"
 #include "widgets/Icons.h"
 
-
-
 namespace {
-
-int g_bStatusCtrlsPending = 1;
 
 struct MenuItem {
     const char* text; // nullptr: separator
@@ -73,8 +66,8 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     column->addWidget(m_wndSplitter, 1);
     setCentralWidget(central);
 
-    auto* terminal = new CVORLAView(m_prompt);
-    auto* console = new CConsoleView(m_bridge, m_prompt);
+    auto* terminal = new CVORLAView(m_prompt, *this, m_received);
+    auto* console = new CConsoleView(m_bridge, m_prompt, *this);
     m_wndSplitter->SetPane(0, terminal);
     m_wndSplitter->SetPane(1, console);
     const QSize client = size();
@@ -83,21 +76,23 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     console->PrintToConsole(kConsolePrompt, kConsoleNotice);
     m_bPanesCreated = 1;
 
-    console->m_attachConsole = [this] { m_tclHost.AttachConsole(); };
-    console->m_submit = [this](const std::string& text) { m_tclHost.SubmitCommandText(text); };
-    terminal->m_openPort = [this] { return m_openPort.load(); };
-    terminal->m_sendByte = [this](unsigned char b, const CCancelSignal* cancel) { return m_serial.SendByte(b, cancel); };
-    terminal->m_beforePaste = [this] { CreateStatusControls(); };
-    terminal->m_showProgress = [this](int pos, const QString& label) {
+    m_serial.AttachTerminal(&m_received);
+    connect(terminal, &CVORLAView::pasteStarting, this, &CMainFrame::CreateStatusControls);
+    connect(terminal, &CVORLAView::pasteProgress, this, [this](int pos, const QString& label) {
         if (m_wndProgress)
             m_wndProgress->setValue(pos);
         if (m_wndPercent)
             m_wndPercent->setText(label);
-    };
-    terminal->m_register = [this](CVORLAView* view) { m_serial.AttachTerminal(view); };
-    terminal->m_showStatus = [this](const QString& text, int ms) { statusBar()->showMessage(text, ms); };
-    m_wndCommandBar->m_setWrap = [terminal](bool wrap) { terminal->SetWrap(wrap); };
-    m_wndCommandBar->m_showMessage = [this](const std::string& text) { m_prompt.ShowMessage(text); };
+    });
+    connect(terminal, &CVORLAView::statusMessage, this,
+            [this](const QString& text, int ms) { statusBar()->showMessage(text, ms); });
+    connect(terminal, &CVORLAView::focusGained, this, [this] { m_bConsoleFocus = false; });
+    connect(console, &CConsoleView::focusGained, this, [this] { m_bConsoleFocus = true; });
+    connect(m_wndCommandBar, &CCommandBar::wrapChanged, terminal, &CVORLAView::SetWrap);
+    connect(m_wndCommandBar, &CCommandBar::localEchoChanged, terminal, &CVORLAView::SetLocalEcho);
+    connect(m_wndCommandBar, &CCommandBar::sendCrLfChanged, terminal, &CVORLAView::SetSendCrLf);
+    connect(m_wndCommandBar, &CCommandBar::messageForUser, this,
+            [this](const std::string& text) { m_prompt.ShowMessage(text); });
     connect(m_wndCommandBar, &CCommandBar::commandIssued, this, &CMainFrame::OnCommand);
     m_serial.SetLineLostHandler([this] { QMetaObject::invokeMethod(this, [this] { LineLost(); }, Qt::QueuedConnection); });
 
@@ -115,15 +110,11 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
     for (int n = 1; n <= CPortMap::kPortCount; ++n)
         m_wndCommandBar->m_cbPort->setItemData(n - 1, QString::fromStdString(m_ports.Description(n)), Qt::ToolTipRole);
 
-    auto translate = [this](QKeyEvent* key) { return TranslateKey(key); };
-    terminal->m_translateKey = translate;
-    console->m_translateKey = translate;
     // A file dropped anywhere on the window opens as the document: the panes
     // take no drops of their own (they would insert the file's name as text).
     setAcceptDrops(true);
     terminal->setAcceptDrops(false);
     console->setAcceptDrops(false);
-    terminal->OnInitialUpdate();
     qApp->installEventFilter(this);
     PlaceNormalGeometry();
 }
@@ -142,6 +133,10 @@ CMainFrame::~CMainFrame()
 {
     qApp->removeEventFilter(this);
     StopWorkers();
+    // The panes outlive this object's members (Qt deletes children later):
+    // what they tell from now on reaches nobody.
+    disconnect(Terminal(), nullptr, this, nullptr);
+    disconnect(Console(), nullptr, this, nullptr);
 }
 
 void CMainFrame::StopWorkers()
@@ -151,7 +146,7 @@ void CMainFrame::StopWorkers()
     m_workersStopped = true;
     // Workers first give up their requests of the UI thread, then are joined.
     m_bridge.Shutdown();
-    Terminal()->AbortDelivery();
+    m_received.AbortDelivery();
     Terminal()->StopPaste();
     Console()->StopPaste();
     m_tclHost.DeleteInterpreter();
@@ -245,7 +240,7 @@ void CMainFrame::CreateStatusBar()
 
 void CMainFrame::CreateStatusControls()
 {
-    if (!g_bStatusCtrlsPending && m_wndProgress)
+    if (!m_bStatusCtrlsPending && m_wndProgress)
         return;
     m_wndProgress = new QProgressBar;
     m_wndProgress->setObjectName("pasteProgress");
@@ -259,7 +254,7 @@ void CMainFrame::CreateStatusControls()
     m_wndPercent->setFixedWidth(50);
     m_wndStatusBar->insertWidget(1, m_wndProgress);
     m_wndStatusBar->insertWidget(2, m_wndPercent);
-    g_bStatusCtrlsPending = 0;
+    m_bStatusCtrlsPending = false;
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* event)
@@ -325,7 +320,7 @@ void CMainFrame::OnSetVorlaFont()
 QWidget* CMainFrame::ActivePane() const
 {
     // Commands act on the pane that has, or last had, the keyboard focus.
-    return g_bConsoleFocus ? static_cast<QWidget*>(Console()) : static_cast<QWidget*>(Terminal());
+    return m_bConsoleFocus ? static_cast<QWidget*>(Console()) : static_cast<QWidget*>(Terminal());
 }
 
 bool CMainFrame::IsCommandEnabled(int id) const
@@ -441,12 +436,12 @@ bool CMainFrame::TranslateKey(QKeyEvent* key)
     const bool ctrl = key->modifiers() & Qt::ControlModifier;
     // Ctrl+Tab (with or without Shift) moves the focus between the panes.
     if (ctrl && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
-        if (g_bConsoleFocus == 0) {
+        if (!m_bConsoleFocus) {
             Console()->setFocus(Qt::OtherFocusReason);
-            g_bConsoleFocus = 1;
+            m_bConsoleFocus = true;
         } else {
             Terminal()->setFocus(Qt::OtherFocusReason);
-            g_bConsoleFocus = 0;
+            m_bConsoleFocus = false;
         }
         return true;
     }
@@ -548,7 +543,6 @@ void CMainFrame::OnClearScreen()
 {
     Terminal()->ClearText();
     m_doc.OnNewDocument();
-    Terminal()->OnInitialUpdate();
 }
 
 void CMainFrame::OnSaveAs()
@@ -589,7 +583,6 @@ bool CMainFrame::OpenDocument(const QString& path)
         shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     Terminal()->ClearText();
     Terminal()->setPlainText(shown);
-    Terminal()->OnInitialUpdate();
     QTextCursor end = Terminal()->textCursor();
     end.movePosition(QTextCursor::End);
     Terminal()->setTextCursor(end);

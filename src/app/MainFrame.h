@@ -9,37 +9,39 @@
 
 #include "app/GuiPrompt.h"
 #include "app/SettingsFile.h"
-#include "widgets/UiBridge.h"
 #include "app/VorlaDoc.h"
+#include "console/ConsoleView.h"
 #include "console/TclHost.h"
 #include "serial/PortMap.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialPort.h"
+#include "terminal/ReceivedTextQueue.h"
+#include "terminal/TerminalView.h"
+#include "widgets/UiBridge.h"
 
 class CAboutBox;
 class CFindDialog;
 class QPrinter;
 class CCommandBar;
 class CThinSplitterWnd;
-class CVORLAView;
 class CPortSettingsDlg;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QStatusBar;
-class CConsoleView;
 
 // The one main window: menu and accelerators, command bar, the terminal and
 // console panes in a two-row splitter, and the status bar. It owns the
-// objects that live as long as the window: the serial engine, the Tcl host,
-// the Port Settings dialog, and the bridge that workers use to reach the UI.
-class CMainFrame : public QMainWindow, public ITclHostOwner {
+// objects that live as long as the window: the serial engine, the queue of
+// received text, the Tcl host, the Port Settings dialog, and the bridge that
+// workers use to reach the UI.
+class CMainFrame : public QMainWindow, public ITclHostOwner, public ITerminalPaneOwner, public IConsolePaneOwner {
     Q_OBJECT
 public:
     explicit CMainFrame(const CPortMap& ports, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // ITclHostOwner
+    // ITclHostOwner, and ITerminalPaneOwner's OpenPort
     IConsole* ConsolePane() override;
     int OpenPort() const override { return m_openPort.load(); }
     CSerialPort& SerialPort() override { return m_serial; }
@@ -47,6 +49,9 @@ public:
 
     CConsoleView* Console() const;
     CVORLAView* Terminal() const;
+    CReceivedTextQueue& ReceivedText() { return m_received; }
+    // True when the console pane was the last pane to gain the keyboard focus.
+    bool ConsoleFocus() const { return m_bConsoleFocus; }
     CThinSplitterWnd* Splitter() const { return m_wndSplitter; }
     CGuiPrompt& GuiPrompt() { return m_prompt; }
     CUiBridge& Bridge() { return m_bridge; }
@@ -60,8 +65,9 @@ public:
     static int AcceleratorFor(const QKeyEvent* event);
     // Ctrl+Break as the platform delivers it: Ctrl+Pause, Cancel, or the X keysym Break.
     static bool IsBreakKey(const QKeyEvent* event);
-    // Ctrl+Tab, Ctrl+Break and the accelerator table; true when the key was taken.
-    bool TranslateKey(QKeyEvent* key);
+    // Ctrl+Tab, Ctrl+Break and the accelerator table; true when the key was
+    // taken. Both panes call it after their own key rules.
+    bool TranslateKey(QKeyEvent* key) override;
 
     void OnPrompt();
     void OnFonts();
@@ -111,6 +117,11 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // ITerminalPaneOwner and IConsolePaneOwner
+    bool SendByte(unsigned char b, const CCancelSignal* cancel) override { return m_serial.SendByte(b, cancel); }
+    void AttachConsole() override { m_tclHost.AttachConsole(); }
+    void SubmitCommandText(const std::string& text) override { m_tclHost.SubmitCommandText(text); }
+
     void PlaceNormalGeometry();
     void CreateMenus();
     void CreateStatusBar();
@@ -122,6 +133,7 @@ private:
     CGuiPrompt m_prompt;
     CSettingsFile m_settings;
     const CPortMap& m_ports;
+    CReceivedTextQueue m_received; // filled by the engine's reader, drained by the terminal pane
     CSerialPort m_serial;
     CTclHost m_tclHost;
     CThinSplitterWnd* m_wndSplitter = nullptr;
@@ -133,4 +145,6 @@ private:
     CFindDialog* m_findDlg = nullptr;
     std::unique_ptr<QPrinter> m_printer;
     bool m_workersStopped = false;
+    bool m_bConsoleFocus = false;        // the console pane had the keyboard focus last (UI thread)
+    bool m_bStatusCtrlsPending = true;   // the paste progress controls are still to be made
 };

@@ -7,15 +7,17 @@
 #include <QTextBlock>
 #include <QTimer>
 
-#include "app/Globals.h"
-#include "widgets/TextPane.h"
+#include <string>
+
 #include "core/IUserPrompt.h"
+#include "widgets/TextPane.h"
 #include "widgets/UiBridge.h"
 
 namespace {
 
-constexpr int kProtected = 8; // "VORLA > ": the first 8 characters of a line are not editable
-const char* const kPromptWithoutBlank = "VORLA >";
+// The first columns of a line, as many as the prompt is long, are not editable.
+constexpr int kProtected = static_cast<int>(std::char_traits<char>::length(kConsolePrompt));
+static_assert(kProtected > 1 && kConsolePrompt[kProtected - 1] == ' ', "the prompt ends with its blank");
 
 QColor KindColour(int kind)
 {
@@ -38,8 +40,8 @@ QTextCharFormat ColourFormat(const QColor& colour)
 
 } // namespace
 
-CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent)
-    : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt)
+CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneOwner& owner, QWidget* parent)
+    : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt), m_owner(owner)
 {
     SetUpPane(this, "console", "Console");
     QPalette pal = palette();
@@ -107,15 +109,16 @@ void CConsoleView::ShowPrompt(const QTextCharFormat& format)
     }
     QTextCursor cursor(document());
     cursor.setPosition(m_outputEnd.position());
-    cursor.insertText(QString::fromLatin1(kPromptWithoutBlank), format);
-    cursor.insertText(QStringLiteral(" "), ColourFormat(Qt::black));
+    // The prompt in its colour; its closing blank in the colour of typed text.
+    cursor.insertText(QString::fromLatin1(kConsolePrompt, kProtected - 1), format);
+    cursor.insertText(QString::fromLatin1(kConsolePrompt + kProtected - 1, 1), ColourFormat(Qt::black));
     m_inputStart.setPosition(cursor.position());
 }
 
 void CConsoleView::OpenInputLine()
 {
     // The input line starts a line of its own, so that its protected first
-    // 8 columns are the prompt. After output that has not ended its line, a
+    // columns are the prompt. After output that has not ended its line, a
     // line break goes between them; it stays only while that output line is
     // unfinished (Tcl writes a line and its line feed separately).
     if (m_outputEnd.atBlockStart() || HasBreakBeforeInput())
@@ -263,7 +266,7 @@ bool CConsoleView::event(QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (PreTranslateKey(key) || (m_translateKey && m_translateKey(key)))
+        if (PreTranslateKey(key) || m_owner.TranslateKey(key))
             return true;
     }
     return QPlainTextEdit::event(event);
@@ -312,18 +315,15 @@ void CConsoleView::OnEnter()
     textCursor().insertText(QStringLiteral("\n"));
     EndInputLine();
     ensureCursorVisible();
-    if (m_attachConsole)
-        m_attachConsole();
-    if (m_submit)
-        m_submit(input + "\n");
+    m_owner.AttachConsole();
+    m_owner.SubmitCommandText(input + "\n");
 
     m_history.AddEnteredLine(input);
 }
 
 void CConsoleView::OnEditPaste()
 {
-    if (m_attachConsole)
-        m_attachConsole();
+    m_owner.AttachConsole();
     if (m_pasteBusy) {
         m_prompt.ShowMessage("Last paste operation not yet finished");
         return;
@@ -338,8 +338,7 @@ void CConsoleView::mouseReleaseEvent(QMouseEvent* event)
         if (selection.isEmpty()) {
             OnEditPaste();
         } else {
-            if (m_attachConsole)
-                m_attachConsole();
+            m_owner.AttachConsole();
             if (m_pasteBusy) {
                 m_prompt.ShowMessage("Last paste operation not yet finished");
             } else {
@@ -354,7 +353,7 @@ void CConsoleView::mouseReleaseEvent(QMouseEvent* event)
 void CConsoleView::focusInEvent(QFocusEvent* event)
 {
     QPlainTextEdit::focusInEvent(event);
-    g_bConsoleFocus = 1;
+    emit focusGained();
 }
 
 void CConsoleView::showEvent(QShowEvent* event)
@@ -385,8 +384,7 @@ void CConsoleView::PasteThread(std::string text)
         std::string typedBefore;
         if (!EnterFromPaste(line, typedBefore))
             break;
-        if (m_submit)
-            m_submit(typedBefore + line);
+        m_owner.SubmitCommandText(typedBefore + line);
         line.clear();
         if (!m_pasteStop.WaitFor(100))
             break;

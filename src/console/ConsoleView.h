@@ -4,7 +4,7 @@
 #include <QTextCursor>
 
 #include <atomic>
-#include <functional>
+#include <string>
 #include <thread>
 
 #include "core/CancelSignal.h"
@@ -13,6 +13,21 @@
 
 class CUiBridge;
 class IUserPrompt;
+
+// What the console pane needs from the window that holds it: the
+// interpreter host's entry points and the window's keys.
+class IConsolePaneOwner {
+public:
+    virtual ~IConsolePaneOwner() = default;
+    // Makes the console the interpreter's output again. UI thread.
+    virtual void AttachConsole() = 0;
+    // Queues text for evaluation. Called on the UI thread and, for pasted
+    // lines, on the paste thread, in the order the lines are entered.
+    virtual void SubmitCommandText(const std::string& text) = 0;
+    // The window's translation (Ctrl+Tab, Ctrl+Break, accelerators), run
+    // after the pane's own key rules; true when it took the key. UI thread.
+    virtual bool TranslateKey(QKeyEvent* key) = 0;
+};
 
 // The Tcl console pane: shows the prompt, guards it from editing, keeps the
 // history of entered lines, hands entered and pasted lines to the interpreter
@@ -28,13 +43,14 @@ class IUserPrompt;
 // While the user has typed something, output goes in at m_outputEnd, above
 // the input line, so printing never splits the input; with nothing typed it
 // goes at the end, after an empty prompt. Enter submits the text after
-// m_inputStart. The input line starts a line of its own, so the prompt's 8
-// protected columns are the prompt: after output that has not ended its line
-// a line break stands between them (see OpenInputLine).
+// m_inputStart. The input line starts a line of its own, so its protected
+// first columns (as many as kConsolePrompt is long) are the prompt: after
+// output that has not ended its line a line break stands between them (see
+// OpenInputLine).
 class CConsoleView : public QPlainTextEdit, public IConsole {
     Q_OBJECT
 public:
-    CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, QWidget* parent = nullptr);
+    CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneOwner& owner, QWidget* parent = nullptr);
     ~CConsoleView() override;
 
     // IConsole. PrintToConsole runs on the UI thread; a worker waits for it.
@@ -54,13 +70,9 @@ public:
     // Ends a running paste at once and joins its thread (shut-down).
     void StopPaste();
 
-    // Wired by the main window: AttachConsole() and SubmitCommandText() of the
-    // interpreter host. SubmitCommandText must be callable from any thread.
-    std::function<void()> m_attachConsole;
-    std::function<void(const std::string&)> m_submit;
-    // The main window's translation (Ctrl+Tab, Ctrl+Break, accelerators),
-    // run after the pane's own key rules; true when it took the key.
-    std::function<bool(QKeyEvent*)> m_translateKey;
+signals:
+    // The pane gained the keyboard focus.
+    void focusGained();
 
 protected:
     bool event(QEvent* event) override;
@@ -91,6 +103,7 @@ private:
 
     CUiBridge& m_bridge;
     IUserPrompt& m_prompt;
+    IConsolePaneOwner& m_owner;
     CCommandHistory m_history;      // written on the UI thread, read by the Tcl thread (locks inside)
     std::thread m_pasteThread;      // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread

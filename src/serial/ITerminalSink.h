@@ -1,7 +1,7 @@
 #pragma once
 
-// Where the serial reader delivers received, sanitised chunks: the terminal
-// pane in the application, a recorder in tests.
+// Where the serial reader delivers received, sanitised chunks: the received-
+// text queue in the application (CReceivedTextQueue), a recorder in tests.
 class ITerminalSink {
 public:
     virtual ~ITerminalSink() = default;

@@ -1,10 +1,7 @@
 #pragma once
 
-// Switches of the terminal pane set by the command bar's check boxes.
-// UI thread only.
+// Switches of the terminal pane, set by the command bar's check boxes.
 struct TerminalOptions {
     bool localEcho = false; // typed characters are shown as well as sent
     bool sendCrLf = false;  // Enter sends CR LF instead of LF
 };
-
-TerminalOptions& GetTerminalOptions();

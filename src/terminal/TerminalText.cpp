@@ -1,13 +1,5 @@
 #include "terminal/TerminalText.h"
 
-#include "terminal/TerminalOptions.h"
-
-TerminalOptions& GetTerminalOptions()
-{
-    static TerminalOptions options;
-    return options;
-}
-
 void CTerminalText::Append(const char* chunk, std::string& out, std::size_t shownUpTo)
 {
     for (const char* p = chunk; *p; ++p) {

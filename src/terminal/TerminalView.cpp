@@ -7,92 +7,36 @@
 #include <QKeyEvent>
 #include <QTextBlock>
 
-#include "app/Globals.h"
-#include "widgets/TextPane.h"
 #include "core/IUserPrompt.h"
-#include "terminal/TerminalOptions.h"
+#include "terminal/ReceivedTextQueue.h"
+#include "widgets/TextPane.h"
 
 namespace {
 
-// The reader waits while this much received text is not yet shown: memory
-// stays bounded and nothing is dropped when the UI falls behind.
-constexpr size_t kMaxPending = 4 << 20;
 // At most this much is inserted per turn of the event loop, so that typing,
 // menus and the console stay live while a device floods.
 constexpr size_t kFlushSlice = 32 << 10;
 
 } // namespace
 
-CVORLAView::CVORLAView(IUserPrompt& prompt, QWidget* parent)
-    : QPlainTextEdit(parent), m_prompt(prompt),
-      m_keySender([this](unsigned char b, const CCancelSignal* stop) { return m_sendByte && m_sendByte(b, stop); },
+CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceivedTextQueue& received,
+                       QWidget* parent)
+    : QPlainTextEdit(parent), m_prompt(prompt), m_owner(owner), m_received(received),
+      m_keySender([this](unsigned char b, const CCancelSignal* stop) { return m_owner.SendByte(b, stop); },
                   [this] { QMetaObject::invokeMethod(this, &CVORLAView::ReportLostKeys, Qt::QueuedConnection); })
 {
     SetUpPane(this, "terminal", "Terminal");
+    m_received.SetDataWaitingHandler(
+        [this] { QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); });
 }
 
-CVORLAView::~CVORLAView()
-{
-    AbortDelivery();
-    StopPaste();
-}
-
-void CVORLAView::AppendReceivedText(const char* chunk)
-{
-    std::unique_lock<std::mutex> lock(m_rxMutex);
-    if (m_rxAborted)
-        return;
-    m_rxText.Append(chunk, m_rxPending, m_rxTaken);
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
-    }
-    m_rxCv.wait(lock, [this] { return m_rxPending.size() - m_rxTaken < kMaxPending || m_rxAborted; });
-}
-
-void CVORLAView::AbortDelivery()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_rxMutex);
-        m_rxAborted = true;
-    }
-    m_rxCv.notify_all();
-}
-
-void CVORLAView::ResumeDelivery()
-{
-    std::lock_guard<std::mutex> lock(m_rxMutex);
-    m_rxAborted = false;
-    m_rxText.Reset();
-}
+CVORLAView::~CVORLAView() { StopPaste(); }
 
 void CVORLAView::FlushReceived()
 {
     std::string batch;
-    {
-        std::lock_guard<std::mutex> lock(m_rxMutex);
-        const size_t waiting = m_rxPending.size() - m_rxTaken;
-        if (waiting <= kFlushSlice) {
-            batch = m_rxPending.substr(m_rxTaken);
-            m_rxPending.clear();
-            m_rxTaken = 0;
-            m_flushQueued = false;
-        } else {
-            // Cut after a line break where possible, and come back for the rest.
-            size_t cut = m_rxPending.rfind('\n', m_rxTaken + kFlushSlice);
-            cut = (cut == std::string::npos || cut < m_rxTaken + kFlushSlice / 2) ? m_rxTaken + kFlushSlice : cut + 1;
-            batch = m_rxPending.substr(m_rxTaken, cut - m_rxTaken);
-            m_rxTaken = cut;
-            // Drop the shown front only now and then: erasing it every slice
-            // would move the whole backlog each time.
-            if (m_rxTaken > m_rxPending.size() / 2) {
-                m_rxPending.erase(0, m_rxTaken);
-                m_rxTaken = 0;
-            }
-            QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection);
-        }
-    }
-    m_rxCv.notify_all();
+    if (m_received.Take(kFlushSlice, batch))
+        QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); // the rest, next turn
 
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
@@ -112,10 +56,9 @@ void CVORLAView::ReportLostKeys()
 {
     // Shown for a while rather than for good: the line may take bytes again.
     constexpr int kShowMs = 10000;
-    if (m_showStatus)
-        m_showStatus(QStringLiteral("Typed characters not sent: the port is not taking data "
-                                    "(device not reading, or flow control)"),
-                     kShowMs);
+    emit statusMessage(QStringLiteral("Typed characters not sent: the port is not taking data "
+                                      "(device not reading, or flow control)"),
+                       kShowMs);
 }
 
 void CVORLAView::EraseBeforeEnd(QTextCursor& cursor, size_t count)
@@ -127,10 +70,7 @@ void CVORLAView::EraseBeforeEnd(QTextCursor& cursor, size_t count)
 
 void CVORLAView::ClearText()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_rxMutex);
-        m_rxText.Reset();
-    }
+    m_received.ForgetPendingCr();
     clear();
 }
 
@@ -154,7 +94,7 @@ bool CVORLAView::event(QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         PreTranslateKey(key);
-        if (m_translateKey && m_translateKey(key))
+        if (m_owner.TranslateKey(key))
             return true;
     }
     return QPlainTextEdit::event(event);
@@ -188,16 +128,15 @@ void CVORLAView::OnChar(QKeyEvent* event)
             QPlainTextEdit::keyPressEvent(event);
         return;
     }
-    if (!m_openPort || m_openPort() == 0)
+    if (m_owner.OpenPort() == 0)
         return;
 
-    const TerminalOptions& options = GetTerminalOptions();
     std::string out = bytes;
     if (bytes == "\r")
-        out = options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
+        out = m_options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
     m_keySender.Send(out); // returns at once; the echo below need not wait for the line
 
-    if (!options.localEcho)
+    if (!m_options.localEcho)
         return;
     QTextCursor cursor = textCursor();
     if (bytes == "\r")
@@ -228,28 +167,21 @@ void CVORLAView::mouseReleaseEvent(QMouseEvent* event)
 void CVORLAView::focusInEvent(QFocusEvent* event)
 {
     QPlainTextEdit::focusInEvent(event);
-    g_bConsoleFocus = 0;
+    emit focusGained();
 }
 
 void CVORLAView::SetWrap(bool wrap) { setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap); }
 
-void CVORLAView::OnInitialUpdate()
-{
-    if (m_register)
-        m_register(this);
-}
-
 void CVORLAView::OnEditPaste()
 {
-    if (!m_openPort || m_openPort() == 0)
+    if (m_owner.OpenPort() == 0)
         return;
     if (m_pasteBusy) {
         m_prompt.ShowMessage("Last paste operation not yet finished");
         return;
     }
     const std::string text = QApplication::clipboard()->text().toUtf8().toStdString();
-    if (m_beforePaste)
-        m_beforePaste();
+    emit pasteStarting();
     StartPaste(text);
 }
 
@@ -265,11 +197,9 @@ void CVORLAView::StartPaste(const std::string& text)
 void CVORLAView::PasteThread(std::string text)
 {
     auto progress = [this](int pos, const QString& label) {
-        if (!m_showProgress)
-            return;
-        QMetaObject::invokeMethod(this, [this, pos, label] { m_showProgress(pos, label); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, pos, label] { emit pasteProgress(pos, label); }, Qt::QueuedConnection);
     };
-    if (!m_openPort || m_openPort() == 0) {
+    if (m_owner.OpenPort() == 0) {
         m_pasteBusy = false;
         return;
     }
@@ -277,10 +207,9 @@ void CVORLAView::PasteThread(std::string text)
     int shown = -1;
     for (size_t i = 0; i < n; ++i) {
         // A closed port ends the paste: the rest would only wait out its time-outs.
-        if (m_openPort() == 0 || m_pasteStop.IsCancelled())
+        if (m_owner.OpenPort() == 0 || m_pasteStop.IsCancelled())
             break;
-        if (m_sendByte)
-            m_sendByte(static_cast<unsigned char>(text[i]), &m_pasteStop);
+        m_owner.SendByte(static_cast<unsigned char>(text[i]), &m_pasteStop);
         const int pos = static_cast<int>((i * 1000) / n);
         if (pos != shown) // the display changes at most 1000 times, however long the text
             progress(pos, QString::asprintf(" %d%% ", pos / 10));

@@ -3,44 +3,55 @@
 #include <QPlainTextEdit>
 
 #include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "core/CancelSignal.h"
-#include "serial/ITerminalSink.h"
 #include "terminal/KeySender.h"
-#include "terminal/TerminalText.h"
+#include "terminal/TerminalOptions.h"
 
+class CReceivedTextQueue;
 class IUserPrompt;
+
+// What the terminal pane needs answered by the window that holds it.
+class ITerminalPaneOwner {
+public:
+    virtual ~ITerminalPaneOwner() = default;
+    // The open port's number, 0 when none is open. Read from any thread.
+    virtual int OpenPort() const = 0;
+    // Sends one byte out of the open port; true once it went out. Called on
+    // the pane's sender and paste threads.
+    virtual bool SendByte(unsigned char b, const CCancelSignal* cancel) = 0;
+    // The window's keys (Ctrl+Tab, Ctrl+Break, accelerators), run after the
+    // pane's key rule; true when the window took the key. UI thread.
+    virtual bool TranslateKey(QKeyEvent* key) = 0;
+};
 
 // The terminal pane: shows what the device sends, sends typed keys out of the
 // port on a sender thread of their own (the UI never waits for the line), and
 // sends pasted text on a worker thread with progress in the status bar.
-// Received chunks are collected from the reader thread and inserted in
-// batches on the UI thread, so a flooding device never costs a repaint per
-// chunk.
-class CVORLAView : public QPlainTextEdit, public ITerminalSink {
+// Received text waits in a CReceivedTextQueue filled by the serial reader;
+// the pane drains it in slices on the UI thread, so a flooding device never
+// costs a repaint per chunk.
+class CVORLAView : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int kCapacity = 0xFFFFFF; // characters the pane holds at most
 
-    explicit CVORLAView(IUserPrompt& prompt, QWidget* parent = nullptr);
+    // The queue's reader must be stopped before the pane goes: the queue
+    // posts to the pane when text starts waiting.
+    CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceivedTextQueue& received,
+               QWidget* parent = nullptr);
     ~CVORLAView() override;
 
-    // ITerminalSink, called on the reader thread.
-    void AppendReceivedText(const char* chunk) override;
-    void AbortDelivery() override;
-    void ResumeDelivery() override;
-
-    // Shows what has arrived so far (UI thread).
+    // Shows what has arrived so far, a slice per turn of the event loop (UI thread).
     void FlushReceived();
     // The key rule, run before the main window's accelerators.
     bool PreTranslateKey(QKeyEvent* event);
     void SetWrap(bool wrap);
-    void OnInitialUpdate();
+    void SetLocalEcho(bool on) { m_options.localEcho = on; }
+    void SetSendCrLf(bool on) { m_options.sendCrLf = on; }
+    const TerminalOptions& Options() const { return m_options; }
     void OnEditPaste();
     bool IsPasteBusy() const { return m_pasteBusy.load(); }
     // True while typed keys wait to go out or one is being written.
@@ -50,14 +61,15 @@ public:
     // Empties the pane (Clear Screen) and forgets a CR left over from the line.
     void ClearText();
 
-    // Wired by the main window.
-    std::function<int()> m_openPort;                                 // m_openPort, read from any thread
-    std::function<bool(unsigned char, const CCancelSignal*)> m_sendByte; // the engine's SendByte
-    std::function<void(int pos, const QString& label)> m_showProgress;   // paste progress, UI thread
-    std::function<void()> m_beforePaste;                             // CreateStatusControls
-    std::function<void(CVORLAView*)> m_register;                     // AttachTerminal
-    std::function<bool(QKeyEvent*)> m_translateKey; // the main window's keys, after the key rule
-    std::function<void(const QString&, int timeoutMs)> m_showStatus; // a status bar message, UI thread
+signals:
+    // A message for the status bar, shown for timeoutMs.
+    void statusMessage(const QString& text, int timeoutMs);
+    // Edit Paste is about to send the clipboard: the window sets up its progress controls.
+    void pasteStarting();
+    // How far a paste got, 0..1000, and the label to show beside the bar.
+    void pasteProgress(int pos, const QString& label);
+    // The pane gained the keyboard focus.
+    void focusGained();
 
 protected:
     bool event(QEvent* event) override;
@@ -73,14 +85,9 @@ private:
     void ReportLostKeys();
 
     IUserPrompt& m_prompt;
-
-    std::mutex m_rxMutex;           // guards the five members below
-    std::condition_variable m_rxCv; // the reader waits here while the UI is far behind
-    std::string m_rxPending;        // shown form of received chunks; from m_rxTaken on not yet inserted
-    size_t m_rxTaken = 0;
-    CTerminalText m_rxText;
-    bool m_flushQueued = false;
-    bool m_rxAborted = false;
+    ITerminalPaneOwner& m_owner;
+    CReceivedTextQueue& m_received;
+    TerminalOptions m_options; // the command bar's Local Echo and CR+LF switches (UI thread)
 
     std::thread m_pasteThread;            // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread

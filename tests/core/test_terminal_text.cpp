@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalText.h"
 
 TEST(TerminalText, LineEndsBecomeOneBreakAcrossChunks)
@@ -45,20 +46,19 @@ TEST(TerminalText, ResetForgetsAPendingCr)
 
 namespace {
 
-// Plays the terminal pane: received chunks are shaped into pending text, and
-// Show moves up to `slice` bytes of it into the document the way the pane
-// does, applying a leading Backspace to the document's current line.
+// Plays the terminal pane on the real queue: received chunks are shaped into
+// the queue, and Show takes a slice of at most `slice` bytes into the
+// document the way the pane does, applying a leading Backspace to the
+// document's current line.
 struct SPaneModel {
-    CTerminalText text;
-    std::string pending;
-    std::size_t taken = 0; // pending before this is in the document
+    CReceivedTextQueue queue;
     std::string document;
 
-    void Receive(const char* chunk) { text.Append(chunk, pending, taken); }
+    void Receive(const char* chunk) { queue.AppendReceivedText(chunk); }
     void Show(std::size_t slice = std::string::npos)
     {
-        std::string batch = pending.substr(taken, slice);
-        taken += batch.size();
+        std::string batch;
+        queue.Take(slice, batch);
         std::size_t erase = batch.find_first_not_of('\b');
         if (erase == std::string::npos)
             erase = batch.size();

@@ -15,7 +15,6 @@
 #include "app/MainFrame.h"
 #include "console/ConsoleView.h"
 #include "serial/PortMap.h"
-#include "terminal/TerminalOptions.h"
 #include "terminal/TerminalView.h"
 
 // The command bar in the main window: start state, keyboard order, the
@@ -144,18 +143,17 @@ private slots:
     {
         auto frame = MakeFrame();
         CCommandBar* bar = frame->m_wndCommandBar;
-        GetTerminalOptions() = TerminalOptions{};
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(GetTerminalOptions().localEcho);
+        QVERIFY(frame->Terminal()->Options().localEcho);
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(GetTerminalOptions().sendCrLf);
+        QVERIFY(frame->Terminal()->Options().sendCrLf);
         QTest::mouseClick(bar->m_chkWrap, Qt::LeftButton, {}, QPoint(5, 5));
         QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::NoWrap);
         QTest::mouseClick(bar->m_chkWrap, Qt::LeftButton, {}, QPoint(5, 5));
         QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(!GetTerminalOptions().localEcho && !GetTerminalOptions().sendCrLf);
+        QVERIFY(!frame->Terminal()->Options().localEcho && !frame->Terminal()->Options().sendCrLf);
     }
 
     // An accessibility tool's Toggle or Press acts as a click does.
@@ -169,15 +167,14 @@ private slots:
             accessible->actionInterface()->doAction(action);
         };
         const QString toggle = QAccessibleActionInterface::toggleAction();
-        GetTerminalOptions() = TerminalOptions{};
         act(bar->m_chkLocalEcho, toggle);
         act(bar->m_chkCrLf, toggle);
         act(bar->m_chkWrap, toggle);
-        QVERIFY(GetTerminalOptions().localEcho && GetTerminalOptions().sendCrLf);
+        QVERIFY(frame->Terminal()->Options().localEcho && frame->Terminal()->Options().sendCrLf);
         QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::NoWrap);
         act(bar->m_chkLocalEcho, toggle);
         act(bar->m_chkWrap, toggle);
-        QVERIFY(!GetTerminalOptions().localEcho);
+        QVERIFY(!frame->Terminal()->Options().localEcho);
         QCOMPARE(frame->Terminal()->lineWrapMode(), QPlainTextEdit::WidgetWidth);
 
         bar->m_editConverter->setText("255");
@@ -187,7 +184,6 @@ private slots:
         QVERIFY(WaitUntil([&] { return bar->m_editConverter->text() == "11111111"; }));
         QVERIFY(bar->m_rbBin->isChecked());
         QCOMPARE(bar->Converter().CurrentBase(), kRadixBin);
-        GetTerminalOptions() = TerminalOptions{};
     }
 
     // A number beyond 64 bits is refused once per click, with a message

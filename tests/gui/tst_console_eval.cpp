@@ -3,7 +3,6 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
-#include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "console/ConsoleView.h"
 #include "devsim/DevSim.h"
@@ -167,7 +166,7 @@ private slots:
         QVERIFY(frame->Console()->toPlainText().contains("COM1 opened successfully"));
         QVERIFY(WaitForPromptAfter(*frame, "late")); // printed by the evaluation thread
         QVERIFY(frame->Terminal()->hasFocus());
-        QCOMPARE(g_bConsoleFocus, 0);
+        QVERIFY(!frame->ConsoleFocus());
         frame->OnDisconnect();
     }
 

@@ -12,22 +12,25 @@
 class TestConsolePane : public QObject {
     Q_OBJECT
 
-    struct Fixture {
+    struct Fixture : IConsolePaneOwner {
         CUiBridge bridge;
         CRecordingPrompt prompt;
-        CConsoleView pane{bridge, prompt};
+        CConsoleView pane{bridge, prompt, *this};
         std::mutex mutex;
         std::vector<std::string> submitted;
         Fixture()
         {
             pane.resize(600, 300);
             pane.show();
-            pane.m_submit = [this](const std::string& text) {
-                std::lock_guard<std::mutex> lock(mutex);
-                submitted.push_back(text);
-            };
             pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
         }
+        void AttachConsole() override {}
+        void SubmitCommandText(const std::string& text) override
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            submitted.push_back(text);
+        }
+        bool TranslateKey(QKeyEvent*) override { return false; }
         std::vector<std::string> Submitted()
         {
             std::lock_guard<std::mutex> lock(mutex);

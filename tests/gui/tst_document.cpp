@@ -21,7 +21,6 @@
 #include "GuiTestSupport.h"
 #include "app/CommandIds.h"
 #include "app/FindDialog.h"
-#include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "console/ConsoleView.h"
 #include "serial/PortMap.h"
@@ -204,20 +203,20 @@ class TestDocument : public QObject {
     static void FocusTerminal(CMainFrame& frame)
     {
         QTest::mouseClick(frame.Terminal()->viewport(), Qt::LeftButton);
-        QVERIFY(WaitUntil([&] { return frame.Terminal()->hasFocus() && g_bConsoleFocus == 0; }));
+        QVERIFY(WaitUntil([&] { return frame.Terminal()->hasFocus() && !frame.ConsoleFocus(); }));
     }
 
     static void FocusConsole(CMainFrame& frame)
     {
         QTest::mouseClick(frame.Console()->viewport(), Qt::LeftButton);
-        QVERIFY(WaitUntil([&] { return frame.Console()->hasFocus() && g_bConsoleFocus == 1; }));
+        QVERIFY(WaitUntil([&] { return frame.Console()->hasFocus() && frame.ConsoleFocus(); }));
     }
 
     // Received data, delivered as the serial reader does: from another thread.
     static void Receive(CMainFrame& frame, const QByteArray& bytes)
     {
         const QString before = frame.Terminal()->toPlainText();
-        std::thread reader([&] { frame.Terminal()->AppendReceivedText(bytes.constData()); });
+        std::thread reader([&] { frame.ReceivedText().AppendReceivedText(bytes.constData()); });
         reader.join();
         QVERIFY(WaitUntil([&] { return frame.Terminal()->toPlainText() != before; }));
     }

@@ -10,7 +10,6 @@
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
 #include "app/CommandIds.h"
-#include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "app/ThinSplitter.h"
 #include "console/ConsoleView.h"
@@ -145,16 +144,16 @@ private slots:
         frame->activateWindow();
         frame->Terminal()->setFocus();
         QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
-        QCOMPARE(g_bConsoleFocus, 0);
+        QVERIFY(!frame->ConsoleFocus());
         QTest::keyClick(frame->Terminal(), Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(WaitUntil([&] { return frame->Console()->hasFocus(); }));
-        QCOMPARE(g_bConsoleFocus, 1);
+        QVERIFY(frame->ConsoleFocus());
         QTest::keyClick(frame->Console(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
-        QCOMPARE(g_bConsoleFocus, 0);
+        QVERIFY(!frame->ConsoleFocus());
         // A click into the console pane: the next Ctrl+Tab goes to the other pane.
         QTest::mouseClick(frame->Console()->viewport(), Qt::LeftButton);
-        QVERIFY(WaitUntil([&] { return g_bConsoleFocus == 1; }));
+        QVERIFY(WaitUntil([&] { return frame->ConsoleFocus(); }));
         QTest::keyClick(frame->Console(), Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(WaitUntil([&] { return frame->Terminal()->hasFocus(); }));
     }

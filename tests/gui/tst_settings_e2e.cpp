@@ -31,7 +31,6 @@
 #include "serial/AdvancedPortSettingsDlg.h"
 #include "serial/PortMap.h"
 #include "serial/PortSettingsDlg.h"
-#include "terminal/TerminalOptions.h"
 #include "terminal/TerminalView.h"
 
 namespace {
@@ -230,7 +229,6 @@ private slots:
     void init()
     {
         QDir::setCurrent(QDir::tempPath());
-        GetTerminalOptions() = TerminalOptions{};
         m_messages.clear();
         m_device = std::make_unique<CDevSim>();
         CDevSim::SOptions options;

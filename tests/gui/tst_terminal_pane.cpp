@@ -6,16 +6,17 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
-#include "terminal/TerminalOptions.h"
+#include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalView.h"
 
 // The terminal pane with a recording sender in place of the engine.
 class TestTerminalPane : public QObject {
     Q_OBJECT
 
-    struct Fixture {
+    struct Fixture : ITerminalPaneOwner {
         CRecordingPrompt prompt;
-        CVORLAView pane{prompt};
+        CReceivedTextQueue received;
+        CVORLAView pane{prompt, *this, received};
         std::atomic<int> openPort{1};
         std::mutex mutex;
         std::string sent;
@@ -25,27 +26,29 @@ class TestTerminalPane : public QObject {
         bool blockSends = false;
         Fixture()
         {
-            GetTerminalOptions() = TerminalOptions{};
             pane.resize(500, 300);
             pane.show();
-            pane.m_openPort = [this] { return openPort.load(); };
-            pane.m_sendByte = [this](unsigned char b, const CCancelSignal* cancel) {
-                if (blockSends) {
-                    // A device that never takes the byte: wait for the paste to be stopped.
-                    while (!(cancel && cancel->IsCancelled()) && openPort.load() != 0 && !sendGate.IsCancelled())
-                        sendGate.WaitFor(5);
-                    return false;
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                sent += static_cast<char>(b);
-                return true;
-            };
-            pane.m_showProgress = [this](int pos, const QString& label) {
+            QObject::connect(&pane, &CVORLAView::pasteProgress, [this](int pos, const QString& label) {
                 positions.push_back(pos);
                 labels.push_back(label);
-            };
+            });
         }
         ~Fixture() { pane.StopPaste(); } // joins the senders before the members they use go
+
+        int OpenPort() const override { return openPort.load(); }
+        bool SendByte(unsigned char b, const CCancelSignal* cancel) override
+        {
+            if (blockSends) {
+                // A device that never takes the byte: wait for the paste to be stopped.
+                while (!(cancel && cancel->IsCancelled()) && openPort.load() != 0 && !sendGate.IsCancelled())
+                    sendGate.WaitFor(5);
+                return false;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            sent += static_cast<char>(b);
+            return true;
+        }
+        bool TranslateKey(QKeyEvent*) override { return false; }
         std::string Sent()
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -61,7 +64,7 @@ class TestTerminalPane : public QObject {
         }
         void Receive(const char* chunk)
         {
-            std::thread reader([&] { pane.AppendReceivedText(chunk); });
+            std::thread reader([&] { received.AppendReceivedText(chunk); });
             reader.join();
             QCoreApplication::processEvents();
         }
@@ -75,7 +78,7 @@ private slots:
         QVERIFY(f.SentBecomes("\n"));
         QTest::keyClick(&f.pane, Qt::Key_M, Qt::ControlModifier); // Ctrl+M is Enter
         QVERIFY(f.SentBecomes("\n\n"));
-        GetTerminalOptions().sendCrLf = true;
+        f.pane.SetSendCrLf(true);
         QTest::keyClick(&f.pane, Qt::Key_Return);
         QVERIFY(f.SentBecomes("\n\n\r\n"));
         QTest::keyClick(&f.pane, Qt::Key_N, Qt::ControlModifier);
@@ -87,7 +90,7 @@ private slots:
     {
         Fixture f;
         f.openPort = 0;
-        GetTerminalOptions().localEcho = true;
+        f.pane.SetLocalEcho(true);
         QTest::keyClicks(&f.pane, "ab");
         QCOMPARE(f.Sent(), std::string());
         QCOMPARE(f.pane.toPlainText(), QString());
@@ -136,7 +139,7 @@ private slots:
         std::thread reader([&] {
             for (int i = 0; i < 20000; ++i) {
                 std::string line = "line " + std::to_string(i) + "\n";
-                f.pane.AppendReceivedText(line.c_str());
+                f.received.AppendReceivedText(line.c_str());
             }
             done = true;
         });
@@ -152,20 +155,20 @@ private slots:
     void abortReleasesBlockedReader()
     {
         Fixture f;
-        // Without the UI thread flushing, the reader blocks once the backlog is full;
+        // Without the UI thread draining, the reader blocks once the backlog is full;
         // AbortDelivery must release it.
         std::atomic<bool> done{false};
         std::string chunk(100, 'x');
         std::thread reader([&] {
             for (int i = 0; i < 20000 && !done; ++i)
-                f.pane.AppendReceivedText(chunk.c_str());
+                f.received.AppendReceivedText(chunk.c_str());
             done = true;
         });
         std::this_thread::yield();
-        f.pane.AbortDelivery();
+        f.received.AbortDelivery();
         reader.join();
         QVERIFY(done);
-        f.pane.ResumeDelivery();
+        f.received.ResumeDelivery();
     }
 
     void wrapSwitch()

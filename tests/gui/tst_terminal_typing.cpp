@@ -73,12 +73,7 @@ private slots:
         // Counts the reports on their way to the status bar (a repeated
         // message would not show as a change there).
         m_lossReports = 0;
-        auto show = Pane()->m_showStatus;
-        QVERIFY(show);
-        Pane()->m_showStatus = [this, show](const QString& text, int ms) {
-            ++m_lossReports;
-            show(text, ms);
-        };
+        connect(Pane(), &CVORLAView::statusMessage, this, [this] { ++m_lossReports; });
         m_frame->m_wndCommandBar->m_cbPort->setCurrentIndex(1);
         m_frame->OnConnect();
         QCOMPARE(m_frame->OpenPort(), 2);

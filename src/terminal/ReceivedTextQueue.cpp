@@ -1,0 +1,82 @@
+#include "terminal/ReceivedTextQueue.h"
+
+#include <algorithm>
+
+void CReceivedTextQueue::AppendReceivedText(const char* chunk)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_aborted)
+        return;
+    m_shaper.Append(chunk, m_pending, m_taken);
+    if (!m_viewTold) {
+        m_viewTold = true;
+        if (m_dataWaiting)
+            m_dataWaiting();
+    }
+    m_room.wait(lock, [this] { return m_pending.size() - m_taken < m_bound || m_aborted; });
+}
+
+void CReceivedTextQueue::AbortDelivery()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_aborted = true;
+    }
+    m_room.notify_all();
+}
+
+void CReceivedTextQueue::ResumeDelivery()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_aborted = false;
+    m_shaper.Reset();
+}
+
+void CReceivedTextQueue::SetDataWaitingHandler(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_dataWaiting = std::move(handler);
+}
+
+bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice)
+{
+    maxBytes = std::max<std::size_t>(maxBytes, 1);
+    bool left = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::size_t waiting = m_pending.size() - m_taken;
+        if (waiting <= maxBytes) {
+            slice.assign(m_pending, m_taken, waiting);
+            m_pending.clear();
+            m_taken = 0;
+            m_viewTold = false;
+        } else {
+            const std::size_t end = m_taken + maxBytes;
+            std::size_t cut = m_pending.rfind('\n', end - 1);
+            cut = (cut == std::string::npos || cut < m_taken + maxBytes / 2) ? end : cut + 1;
+            slice.assign(m_pending, m_taken, cut - m_taken);
+            m_taken = cut;
+            // Drop the taken front only now and then: erasing it every slice
+            // would move the whole backlog each time.
+            if (m_taken > m_pending.size() / 2) {
+                m_pending.erase(0, m_taken);
+                m_taken = 0;
+            }
+            left = true;
+        }
+    }
+    m_room.notify_all();
+    return left;
+}
+
+void CReceivedTextQueue::ForgetPendingCr()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shaper.Reset();
+}
+
+std::size_t CReceivedTextQueue::Waiting() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pending.size() - m_taken;
+}
