@@ -518,12 +518,8 @@ void CMainFrame::OnRunScript()
         path = m_chooseScript();
     else
         path = QFileDialog::getOpenFileName(this, "Open", QString(), "TCL Script (*.tcl)");
-    if (path.isEmpty())
-        return;
-    Console()->PrintToConsole("\n", kConsoleOutput);
-    const std::string command = MakeSourceCommand(path.toUtf8().toStdString());
-    m_tclHost.AttachConsole();
-    m_tclHost.SubmitCommandText(command);
+    if (!path.isEmpty())
+        m_tclHost.RunScriptFile(path.toUtf8().toStdString());
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

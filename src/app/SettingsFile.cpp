@@ -1,8 +1,8 @@
 #include "app/SettingsFile.h"
 
-#include <unistd.h>
-
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "core/IUserPrompt.h"
 
@@ -66,9 +66,9 @@ CSettingsFile::CSettingsFile(IUserPrompt& prompt) : m_prompt(prompt) {}
 
 void CSettingsFile::CaptureDirectory()
 {
-    char buf[kMaxDirectory];
-    // getcwd fails with ERANGE when the directory and its NUL do not fit.
-    m_directory = getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    SetDirectory(error ? std::string() : here.string());
 }
 
 void CSettingsFile::SetDirectory(const std::string& dir)

@@ -14,7 +14,8 @@ public:
     // The line reader's answer when the file has no further line.
     static constexpr const char* kEndSentinel = "END_OF_FILE_ENCOUNTERED_PLEASE_TERMINATE_READ";
     static constexpr const char* kFileName = "VORLA.ini";
-    // Size of the buffer the directory is captured in, NUL included.
+    // The longest directory kept, counted with a terminating NUL as the
+    // system's path buffers are: 259 characters at most.
     static constexpr size_t kMaxDirectory = 260;
 
     explicit CSettingsFile(IUserPrompt& prompt);

@@ -1,5 +1,7 @@
 #include "console/ConsoleChannel.h"
 
+#include <tcl.h>
+
 #include <cstring>
 #include <string>
 
@@ -8,7 +10,18 @@
 
 namespace {
 
-int CloseProc(ClientData, Tcl_Interp*) { return 0; }
+// What one channel instance writes to, and in which colour.
+struct SConsoleStream {
+    ITclCommandContext* context;
+    int kind;
+};
+
+// Tcl closes the standard channels when the Tcl thread finalises.
+int CloseProc(ClientData instanceData, Tcl_Interp*)
+{
+    delete static_cast<SConsoleStream*>(instanceData);
+    return 0;
+}
 
 // Never reached: the channel is write-only.
 int InputProc(ClientData, char*, int, int*) { return 0; }
@@ -19,8 +32,9 @@ int OutputProc(ClientData instanceData, const char* buf, int toWrite, int*)
 {
     if (toWrite > 0) {
         std::string text(buf, strnlen(buf, static_cast<size_t>(toWrite)));
+        const auto* stream = static_cast<const SConsoleStream*>(instanceData);
         if (!text.empty())
-            static_cast<ITclCommandContext*>(instanceData)->Print(text, kConsoleOutput);
+            stream->context->Print(text, stream->kind);
     }
     return toWrite;
 }
@@ -56,17 +70,25 @@ const Tcl_ChannelType kConsoleChannelType = {
     nullptr, // truncateProc
 };
 
-} // namespace
-
-Tcl_Channel InstallConsoleChannel(ITclCommandContext* context)
+void Install(ITclCommandContext* context, const char* name, int kind, int which)
 {
-    Tcl_Channel channel = Tcl_CreateChannel(&kConsoleChannelType, "stdconsole1", context, TCL_WRITABLE);
+    auto* stream = new SConsoleStream{context, kind};
+    Tcl_Channel channel = Tcl_CreateChannel(&kConsoleChannelType, name, stream, TCL_WRITABLE);
     if (channel) {
         Tcl_SetChannelOption(nullptr, channel, "-blocking", "off");
         Tcl_SetChannelOption(nullptr, channel, "-translation", "lf");
         Tcl_SetChannelOption(nullptr, channel, "-buffering", "none");
         Tcl_SetChannelOption(nullptr, channel, "-encoding", "utf-8");
+    } else {
+        delete stream;
     }
-    Tcl_SetStdChannel(channel, TCL_STDOUT);
-    return channel;
+    Tcl_SetStdChannel(channel, which);
+}
+
+} // namespace
+
+void InstallConsoleChannels(ITclCommandContext* context)
+{
+    Install(context, "stdconsole1", kConsoleOutput, TCL_STDOUT);
+    Install(context, "stdconsole2", kConsoleError, TCL_STDERR);
 }

@@ -1,15 +1,14 @@
 #pragma once
 
-// The "stdconsole" channel: Tcl's standard output on the Tcl thread, written
-// into the console pane.
-
-#include <tcl.h>
+// The "stdconsole" channels: Tcl's standard output and standard error on the
+// Tcl thread, written into the console pane.
 
 class ITclCommandContext;
 
-// Creates the write-only channel "stdconsole1" with its four options set and
-// installs it as the calling thread's standard output (Tcl keeps standard
-// channels per thread). Every write is printed with kind 2 through context.
-// Returns the channel, or null if Tcl refused it; the standard output is then
-// no channel at all.
-Tcl_Channel InstallConsoleChannel(ITclCommandContext* context);
+// Creates two write-only channels with the same four options set and
+// installs them on the calling thread (Tcl keeps standard channels per
+// thread): "stdconsole1" as standard output, printed with kind 2 (black),
+// and "stdconsole2" as standard error, printed with kind 1 (red). Every write
+// goes through context. A channel Tcl refuses leaves that standard channel
+// without any channel at all.
+void InstallConsoleChannels(ITclCommandContext* context);

@@ -1,11 +1,8 @@
 #include "console/TclCommands.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <filesystem>
 #include <string>
-#include <vector>
+#include <system_error>
 
 #include "core/CancelSignal.h"
 #include "core/IUserPrompt.h"
@@ -16,11 +13,6 @@
 namespace {
 
 ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-void SetResult(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetResult(interp, const_cast<char*>(text.c_str()), TCL_VOLATILE);
-}
 
 const char* const kHelpLines[] = {
     "pwd\t\t\t\t(prints present working directory) \n",
@@ -40,29 +32,34 @@ const char* const kHelpLines[] = {
     "exit\t\t\t\t(Exit VORLA Application)\n",
 };
 
-// Prints the current directory instead of returning it. The buffer grows
-// with the path, so a deep directory is printed too.
-int PwdCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+// Prints the current directory instead of returning it; nothing when the
+// directory is gone.
+int PwdCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
-    std::vector<char> buffer(260);
-    while (!getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE || buffer.size() > (1u << 20))
-            return TCL_OK;
-        buffer.resize(buffer.size() * 2);
-    }
-    Context(clientData)->Print(std::string(buffer.data()) + "\n", kConsoleOutput);
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    if (!error)
+        Context(clientData)->Print(here.string() + "\n", kConsoleOutput);
     return TCL_OK;
 }
 
-// Lists every name in the current directory, in the order the file system
-// returns them, then an empty line.
-int DirCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+// Lists every name in the current directory, "." and ".." first (where
+// Windows file systems list them; the iterator leaves them out), the others
+// in the order the file system returns them, then an empty line. A
+// directory that was removed or cannot be read lists nothing.
+int DirCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     ITclCommandContext* context = Context(clientData);
-    if (DIR* dir = opendir(".")) {
-        while (const dirent* entry = readdir(dir))
-            context->Print(std::string(entry->d_name) + "\n", kConsoleOutput);
-        closedir(dir);
+    std::error_code error;
+    const std::filesystem::path here = std::filesystem::current_path(error);
+    std::filesystem::directory_iterator entry;
+    if (!error)
+        entry = std::filesystem::directory_iterator(here, error);
+    if (!error) {
+        context->Print(".\n", kConsoleOutput);
+        context->Print("..\n", kConsoleOutput);
+        for (const std::filesystem::directory_iterator end; !error && entry != end; entry.increment(error))
+            context->Print(entry->path().filename().string() + "\n", kConsoleOutput);
     }
     context->Print("\n", kConsoleNotice);
     return TCL_OK;
@@ -70,7 +67,7 @@ int DirCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
 
 // Asks, and on Yes ends the application without its close steps. The
 // argument (an exit code) is ignored.
-int ExitCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int ExitCmd(ClientData clientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
 {
     ITclCommandContext* context = Context(clientData);
     ITclHostOwner* owner = context->Owner();
@@ -85,20 +82,20 @@ int ExitCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
     return TCL_OK;
 }
 
-int GetVorlaVersionCmd(ClientData, Tcl_Interp* interp, int, const char**)
+int GetVorlaVersionCmd(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
 {
-    SetResult(interp, kVorlaVersion);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(kVorlaVersion, -1));
     return TCL_OK;
 }
 
-int HelpCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int HelpCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     for (const char* line : kHelpLines)
         Context(clientData)->Print(line, kConsoleOutput);
     return TCL_OK;
 }
 
-int ClearCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int ClearCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     if (IConsole* console = Context(clientData)->Console())
         console->ClearAll();
@@ -106,7 +103,7 @@ int ClearCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
 }
 
 // Prints the console's history, oldest entry first.
-int CmdHistCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int CmdHistCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     ITclCommandContext* context = Context(clientData);
     IConsole* console = context->Console();
@@ -127,40 +124,33 @@ int CancelledResult(Tcl_Interp* interp)
         Tcl_AsyncInvoke(interp, TCL_OK);
     if (Tcl_Canceled(interp, TCL_LEAVE_ERR_MSG) == TCL_ERROR)
         return TCL_ERROR;
-    Tcl_SetResult(interp, const_cast<char*>("eval canceled"), TCL_STATIC);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj("eval canceled", -1));
     return TCL_ERROR;
 }
 
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
 {
-    // Each entry has either a string procedure or an object procedure.
-    struct Entry {
+    const struct {
         const char* name;
-        Tcl_CmdProc* proc;
-        Tcl_ObjCmdProc* objProc;
+        Tcl_ObjCmdProc* proc;
+    } commands[] = {
+        {"SendOut", SendOutCmd},
+        {"pwd", PwdCmd},
+        {"dir", DirCmd},
+        {"exit", ExitCmd},
+        {"SetVorlaReadDelay", SetVorlaReadDelayCmd},
+        {"GetVorlaReadDelay", GetVorlaReadDelayCmd},
+        {"ResetVorlaReadDelay", ResetVorlaReadDelayCmd},
+        {"SetReadBufferSize", SetReadBufferSizeCmd},
+        {"GetReadBufferSize", GetReadBufferSizeCmd},
+        {"ResetReadBufferSize", ResetReadBufferSizeCmd},
+        {"GetVorlaVersion", GetVorlaVersionCmd},
+        {"help", HelpCmd},
+        {"clear", ClearCmd},
+        {"cmdhist", CmdHistCmd},
+        {"SendOutR", SendOutRCmd},
+        {"SetVorlaInternalReadDelay", SetVorlaInternalReadDelayCmd},
     };
-    const Entry commands[] = {
-        {"SendOut", SendOutCmd, nullptr},
-        {"pwd", PwdCmd, nullptr},
-        {"dir", DirCmd, nullptr},
-        {"exit", ExitCmd, nullptr},
-        {"SetVorlaReadDelay", nullptr, SetVorlaReadDelayCmd},
-        {"GetVorlaReadDelay", GetVorlaReadDelayCmd, nullptr},
-        {"ResetVorlaReadDelay", ResetVorlaReadDelayCmd, nullptr},
-        {"SetReadBufferSize", nullptr, SetReadBufferSizeCmd},
-        {"GetReadBufferSize", GetReadBufferSizeCmd, nullptr},
-        {"ResetReadBufferSize", ResetReadBufferSizeCmd, nullptr},
-        {"GetVorlaVersion", GetVorlaVersionCmd, nullptr},
-        {"help", HelpCmd, nullptr},
-        {"clear", ClearCmd, nullptr},
-        {"cmdhist", CmdHistCmd, nullptr},
-        {"SendOutR", SendOutRCmd, nullptr},
-        {"SetVorlaInternalReadDelay", nullptr, SetVorlaInternalReadDelayCmd},
-    };
-    for (const Entry& command : commands) {
-        if (command.objProc)
-            Tcl_CreateObjCommand(interp, command.name, command.objProc, context, nullptr);
-        else
-            Tcl_CreateCommand(interp, command.name, command.proc, context, nullptr);
-    }
+    for (const auto& command : commands)
+        Tcl_CreateObjCommand(interp, command.name, command.proc, context, nullptr);
 }

@@ -33,14 +33,13 @@ void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
 // cancellation error as the result and returns TCL_ERROR.
 int CancelledResult(Tcl_Interp* interp);
 
-// The serial commands (TclSerialCommands.cpp). The three that take a number
-// get their argument as an object, so that Tcl reads it as an integer.
-Tcl_CmdProc SendOutCmd;
-Tcl_CmdProc SendOutRCmd;
+// The serial commands (TclSerialCommands.cpp).
+Tcl_ObjCmdProc SendOutCmd;
+Tcl_ObjCmdProc SendOutRCmd;
 Tcl_ObjCmdProc SetVorlaReadDelayCmd;
-Tcl_CmdProc GetVorlaReadDelayCmd;
-Tcl_CmdProc ResetVorlaReadDelayCmd;
+Tcl_ObjCmdProc GetVorlaReadDelayCmd;
+Tcl_ObjCmdProc ResetVorlaReadDelayCmd;
 Tcl_ObjCmdProc SetReadBufferSizeCmd;
-Tcl_CmdProc GetReadBufferSizeCmd;
-Tcl_CmdProc ResetReadBufferSizeCmd;
+Tcl_ObjCmdProc GetReadBufferSizeCmd;
+Tcl_ObjCmdProc ResetReadBufferSizeCmd;
 Tcl_ObjCmdProc SetVorlaInternalReadDelayCmd;

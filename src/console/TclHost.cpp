@@ -67,7 +67,7 @@ void CTclHost::Impl::Run()
     // Commands, script files and file names arrive as UTF-8; without the
     // script library Tcl would otherwise read them as ISO 8859-1.
     Tcl_SetSystemEncoding(nullptr, "utf-8");
-    InstallConsoleChannel(this);
+    InstallConsoleChannels(this);
     Tcl_Interp* interp = Tcl_CreateInterp();
     RegisterTclCommands(interp, this);
     {

@@ -1,9 +1,11 @@
 // The added commands that reach the serial engine: sending, send-and-collect
 // and the read settings.
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "core/CancelSignal.h"
 #include "console/TclCommands.h"
@@ -19,15 +21,15 @@ const char kNegativeSizeError[] = "Error : buffer size must not be negative";
 
 ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
 
-int Fail(Tcl_Interp* interp, const char* text)
+int Fail(Tcl_Interp* interp, const std::string& text)
 {
-    Tcl_SetResult(interp, const_cast<char*>(text), TCL_VOLATILE);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
     return TCL_ERROR;
 }
 
-int Succeed(Tcl_Interp* interp, const std::string& text)
+int Succeed(Tcl_Interp* interp, Tcl_Obj* result)
 {
-    Tcl_SetResult(interp, const_cast<char*>(text.c_str()), TCL_VOLATILE);
+    Tcl_SetObjResult(interp, result);
     return TCL_OK;
 }
 
@@ -37,23 +39,31 @@ bool Cancelled(ITclCommandContext* context)
     return cancel && cancel->IsCancelled();
 }
 
-// The bytes of a command's text argument (none given: empty), up to the
-// first zero byte. Tcl hands string commands its internal form, in which a
-// zero character is the pair C0 80; converting to UTF-8 turns it back into a
-// zero byte, so that nothing after it is sent. Other characters go out as
-// UTF-8, as the console channel and the terminal pane send them.
-std::string TextToSend(int argc, const char** argv)
+// Text up to its first zero byte.
+std::string UpToZero(std::string text)
 {
-    if (argc < 2 || !argv[1])
+    text.resize(std::min(text.size(), text.find('\0')));
+    return text;
+}
+
+// The bytes of a command's text argument (none given: empty), up to the
+// first zero byte. Tcl's own form of a string writes a zero character as the
+// pair C0 80; converting to UTF-8 turns it back into a zero byte, so that
+// nothing after it is sent. Other characters go out as UTF-8, as the console
+// channel and the terminal pane send them.
+std::string TextToSend(int objc, Tcl_Obj* const objv[])
+{
+    if (objc < 2)
         return std::string();
+    int length = 0;
+    const char* chars = Tcl_GetStringFromObj(objv[1], &length);
     Tcl_Encoding utf8 = Tcl_GetEncoding(nullptr, "utf-8");
     Tcl_DString bytes;
-    Tcl_UtfToExternalDString(utf8, argv[1], -1, &bytes);
-    // A std::string built from the C text ends at the first zero byte.
-    std::string text(Tcl_DStringValue(&bytes));
+    Tcl_UtfToExternalDString(utf8, chars, length, &bytes);
+    std::string text(Tcl_DStringValue(&bytes), static_cast<std::size_t>(Tcl_DStringLength(&bytes)));
     Tcl_DStringFree(&bytes);
     Tcl_FreeEncoding(utf8);
-    return text;
+    return UpToZero(std::move(text));
 }
 
 // The engine, when a port is open; null otherwise.
@@ -90,7 +100,7 @@ bool ReadSetting(Tcl_Interp* interp, Tcl_Obj* arg, const char* what, const char*
     if (wide > INT_MAX) {
         const std::string text = std::string("Error : ") + what + " must be from 0 to " + std::to_string(INT_MAX) +
                                  " " + unit + ", not " + Tcl_GetString(arg);
-        Fail(interp, text.c_str());
+        Fail(interp, text);
         return false;
     }
     value = static_cast<int>(wide);
@@ -117,7 +127,7 @@ int SendFailed(Tcl_Interp* interp, const SSendReport& report)
 {
     const std::string text = "Error : sent " + std::to_string(report.sent) + " of " + std::to_string(report.total) +
                              " bytes: " + SendStatusText(report.status);
-    return Fail(interp, text.c_str());
+    return Fail(interp, text);
 }
 
 } // namespace
@@ -125,31 +135,34 @@ int SendFailed(Tcl_Interp* interp, const SSendReport& report)
 // Sends the argument's bytes up to the first zero byte, one at a time. When
 // not every byte goes out the command fails, saying how many did and why, so
 // that a script can catch it.
-int SendOutCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
+int SendOutCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     ITclCommandContext* context = Context(clientData);
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
-    const SSendReport sent = port->SendText(TextToSend(argc, argv), context->CancelSignal());
+    const SSendReport sent = port->SendText(TextToSend(objc, objv), context->CancelSignal());
     if (Cancelled(context))
         return CancelledResult(interp);
     return sent.Complete() ? TCL_OK : SendFailed(interp, sent);
 }
 
 // Sends the argument, then returns what the device answered within the read
-// delay. A text that did not all go out fails as SendOut does, uncollected.
-int SendOutRCmd(ClientData clientData, Tcl_Interp* interp, int argc, const char** argv)
+// delay, up to its first zero byte. A text that did not all go out fails as
+// SendOut does, uncollected.
+int SendOutRCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     ITclCommandContext* context = Context(clientData);
     CSerialPort* port = OpenEngine(context);
     if (!port)
         return Fail(interp, kNoPortError);
     SSendReport sent;
-    std::string answer = port->SendAndCollect(TextToSend(argc, argv), context->CancelSignal(), &sent);
+    const std::string answer = UpToZero(port->SendAndCollect(TextToSend(objc, objv), context->CancelSignal(), &sent));
     if (Cancelled(context))
         return CancelledResult(interp);
-    return sent.Complete() ? Succeed(interp, answer) : SendFailed(interp, sent);
+    if (!sent.Complete())
+        return SendFailed(interp, sent);
+    return Succeed(interp, Tcl_NewStringObj(answer.data(), static_cast<int>(answer.size())));
 }
 
 int SetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
@@ -164,13 +177,13 @@ int SetVorlaInternalReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int 
                     &CSerialPort::SetInternalReadDelay);
 }
 
-int GetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int GetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
 {
     CSerialPort* port = Engine(Context(clientData));
-    return port ? Succeed(interp, std::to_string(port->ReadDelay())) : TCL_OK;
+    return port ? Succeed(interp, Tcl_NewIntObj(port->ReadDelay())) : TCL_OK;
 }
 
-int ResetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int ResetVorlaReadDelayCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     if (CSerialPort* port = Engine(Context(clientData)))
         port->SetReadDelay(kDefaultReadDelayMs);
@@ -192,13 +205,13 @@ int SetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tc
     return TCL_OK;
 }
 
-int GetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int GetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
 {
     CSerialPort* port = Engine(Context(clientData));
-    return port ? Succeed(interp, std::to_string(port->ReadBufferSize())) : TCL_OK;
+    return port ? Succeed(interp, Tcl_NewWideIntObj(port->ReadBufferSize())) : TCL_OK;
 }
 
-int ResetReadBufferSizeCmd(ClientData clientData, Tcl_Interp* interp, int, const char**)
+int ResetReadBufferSizeCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
 {
     if (CSerialPort* port = Engine(Context(clientData)))
         port->RestoreReceiveBufferSize();

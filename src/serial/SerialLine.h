@@ -1,9 +1,11 @@
 #pragma once
 
 // The operating-system side of a serial port: the few operations the port
-// engine needs. serial/posix/ implements them with termios.
+// engine needs. Each platform implements them in its own folder (serial/linux/
+// with termios2) and keeps its native handles and state there, behind Native.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,34 +20,40 @@ public:
     CLineWakeup(const CLineWakeup&) = delete;
     CLineWakeup& operator=(const CLineWakeup&) = delete;
 
-    bool IsValid() const { return m_fd >= 0; }
+    // False when the platform gave no wake-up; errno then says why.
+    bool IsValid() const;
     void Raise();
-    int Handle() const { return m_fd; }
+
+    struct Native; // the platform's handle, defined in its folder
 
 private:
-    int m_fd = -1; // an eventfd; written once by Raise, never read
+    friend class CSerialLine; // its waits watch the wake-up
+    std::unique_ptr<Native> m_native;
 };
 
-// One open serial device. Open takes it exclusively; the destructor releases
-// it. The reader and writer threads use Read/WaitReadable and WriteByte at
+// One open serial device. Open takes it exclusively; Close and the destructor
+// restore and release it. The reader and writer threads use Read/WaitReadable and WriteByte at
 // the same time; settings calls come from the thread that owns the port.
 class CSerialLine {
 public:
     enum class EWait { Readable, Woken, Ended };
     enum class EWrite { Written, TimedOut, Woken, Ended, Failed, WaitFailed };
 
-    CSerialLine() = default;
+    CSerialLine();
     ~CSerialLine();
     CSerialLine(const CSerialLine&) = delete;
     CSerialLine& operator=(const CSerialLine&) = delete;
 
     // Opens the device for exclusive use (no other program, and no other
-    // opening in this one, may hold it) and makes the line raw: bytes pass
-    // unchanged, without echo, signals or translation. On failure `reason`
-    // says why in a few words (no such device, permission denied, busy).
+    // opening in this one, may hold it), saves its settings and makes the
+    // line raw: bytes pass unchanged, without echo, signals or translation.
+    // On failure `reason` says why in a few words (no such device, permission
+    // denied, busy).
     bool Open(const std::string& path, std::string& reason);
+    // Puts back the settings saved by Open, then releases the device, so the
+    // next program finds the line as it was before.
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const;
 
     // Applies the fields of the control block that the line has a place for.
     // Fails, leaving the line as it was, when the device refuses a value or
@@ -55,8 +63,10 @@ public:
     // settings; the other fields keep the values passed in.
     bool ReadDcb(DCB& dcb) const;
 
-    // The line's time-outs: reads return at once with what has arrived,
-    // possibly nothing; writes wait in WriteByte.
+    // The platform's time-out set-up, the engine's last configure step after
+    // the control block: ReadTimeouts checks that the line's time-out state
+    // can be read, SetTimeouts makes reads return at once with what has
+    // arrived (possibly nothing); writes wait in WriteByte.
     bool ReadTimeouts() const;
     bool SetTimeouts();
 
@@ -67,12 +77,16 @@ public:
     // (0 when nothing is waiting), or -1 when the line is gone.
     long Read(char* buffer, std::size_t size) const;
     // Writes one byte, waiting at most timeoutMs for the driver to take it.
-    // `error` holds errno after Failed (the write) or WaitFailed (the wait for room).
+    // `error` holds the system's error code after Failed (the write) or
+    // WaitFailed (the wait for room).
     EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, int& error) const;
 
+    struct Native; // the platform's handle and state, defined in its folder
+
 private:
-    int m_fd = -1;            // owned; set by Open and Close on the owner's thread
-    bool m_rs485 = false;     // RTS toggling was switched on by ApplyDcb
+    // Open and Close change it on the owner's thread while no reader or
+    // writer runs.
+    std::unique_ptr<Native> m_native;
 };
 
 // The serial devices present now, in the order they should fill COM1..COM8:

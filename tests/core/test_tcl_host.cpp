@@ -36,6 +36,10 @@ TEST(TclHost, LinesAtThePromptShowOutputResultAndPrompt)
         {" puts -nonewline abc\n", {{"abc", kConsoleOutput}, kPrompt}}, // the prompt follows on the same line
         {" puts stdout x\n", {{"x\n", kConsoleOutput}, kPrompt}},
         {" puts stdconsole1 y\n", {{"y\n", kConsoleOutput}, kPrompt}},
+        // Standard error is the console too, in red, in order with the output.
+        {" puts a; puts stderr b; puts c\n",
+         {{"a\n", kConsoleOutput}, {"b\n", kConsoleError}, {"c\n", kConsoleOutput}, kPrompt}},
+        {" puts stdconsole2 e\n", {{"e\n", kConsoleError}, kPrompt}},
         {" fconfigure stdout -anything x\n", {kPrompt}},
         {" ls\n", {{"invalid command name \"ls\"\n", kConsoleError}, kPrompt}},
         {" set a 5\n", {{"5\n", kConsoleOutput}, kPrompt}},
@@ -54,16 +58,18 @@ TEST(TclHost, LinesAtThePromptShowOutputResultAndPrompt)
         EXPECT_EQ(h.Run(c.input), c.expected) << "input: " << c.input;
 }
 
-TEST(TclHost, ConsoleChannelReportsOnlyGenericOptions)
+TEST(TclHost, ConsoleChannelsReportOnlyGenericOptions)
 {
     CTclHostHarness h;
-    auto shown = h.Run("fconfigure stdout\n");
-    ASSERT_EQ(shown.size(), 2u);
-    const std::string& options = shown[0].text;
-    EXPECT_EQ(shown[0].kind, kConsoleOutput);
-    for (const char* expected : {"-blocking 0", "-buffering none", "-encoding utf-8", "-translation lf"})
-        EXPECT_NE(options.find(expected), std::string::npos) << expected << " in " << options;
-    EXPECT_EQ(h.Run("fconfigure stdout -anything x; fconfigure stdout\n")[0].text, options);
+    for (const std::string channel : {"stdout", "stderr"}) {
+        auto shown = h.Run("fconfigure " + channel + "\n");
+        ASSERT_EQ(shown.size(), 2u) << channel;
+        const std::string& options = shown[0].text;
+        EXPECT_EQ(shown[0].kind, kConsoleOutput);
+        for (const char* expected : {"-blocking 0", "-buffering none", "-encoding utf-8", "-translation lf"})
+            EXPECT_NE(options.find(expected), std::string::npos) << expected << " in " << options;
+        EXPECT_EQ(h.Run("fconfigure " + channel + " -anything x; fconfigure " + channel + "\n")[0].text, options);
+    }
 }
 
 TEST(TclHost, UnfinishedCommandIsGatheredWithoutPrompt)

@@ -17,7 +17,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "serial/posix/LineSettings.h"
+#include "serial/linux/LineNative.h"
+#include "serial/linux/LineSettings.h"
 
 namespace {
 
@@ -48,26 +49,36 @@ std::string OpenFailureReason(int err)
 
 } // namespace
 
-CLineWakeup::CLineWakeup() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+// The wake-up is the last call, so that errno still says why when it fails.
+CLineWakeup::CLineWakeup() : m_native(std::make_unique<Native>())
+{
+    m_native->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 CLineWakeup::~CLineWakeup()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_native->fd >= 0)
+        ::close(m_native->fd);
 }
+
+bool CLineWakeup::IsValid() const { return m_native->fd >= 0; }
 
 void CLineWakeup::Raise()
 {
     uint64_t one = 1;
     // The counter only grows; a full counter (never in practice) is still
     // readable, which is all the waits look at.
-    [[maybe_unused]] ssize_t n = ::write(m_fd, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(m_native->fd, &one, sizeof one);
 }
+
+CSerialLine::CSerialLine() : m_native(std::make_unique<Native>()) {}
 
 CSerialLine::~CSerialLine()
 {
     Close();
 }
+
+bool CSerialLine::IsOpen() const { return m_native->fd >= 0; }
 
 bool CSerialLine::Open(const std::string& path, std::string& reason)
 {
@@ -85,32 +96,42 @@ bool CSerialLine::Open(const std::string& path, std::string& reason)
         reason = OpenFailureReason(err == EWOULDBLOCK ? EBUSY : err);
         return false;
     }
-    if (::ioctl(fd, TIOCEXCL) != 0 || !posix_line::MakeRaw(fd)) {
+    Native& line = *m_native;
+    line = Native();
+    if (::ioctl(fd, TIOCEXCL) != 0) {
         int err = errno;
         ::close(fd);
         reason = OpenFailureReason(err == EINVAL ? ENOTTY : err);
         return false;
     }
-    m_fd = fd;
-    m_rs485 = false;
+    if (!linux_line::SaveLine(fd, line.saved) || !linux_line::MakeRaw(fd)) {
+        int err = errno;
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        reason = OpenFailureReason(err == EINVAL ? ENOTTY : err);
+        return false;
+    }
+    line.fd = fd;
     return true;
 }
 
 void CSerialLine::Close()
 {
-    if (m_fd < 0)
+    Native& line = *m_native;
+    if (line.fd < 0)
         return;
+    linux_line::RestoreLine(line.fd, line.saved, line.rs485Changed);
     // The exclusive flag belongs to the device, not to this descriptor: it
     // would outlive us while another descriptor (a simulator's) stays open.
-    ::ioctl(m_fd, TIOCNXCL);
-    ::close(m_fd); // also drops the flock
-    m_fd = -1;
+    ::ioctl(line.fd, TIOCNXCL);
+    ::close(line.fd); // also drops the flock
+    line.fd = -1;
 }
 
 CSerialLine::EWait CSerialLine::WaitReadable(const CLineWakeup& wake) const
 {
     for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {wake.Handle(), POLLIN, 0}};
+        pollfd fds[2] = {{m_native->fd, POLLIN, 0}, {wake.m_native->fd, POLLIN, 0}};
         int n = ::poll(fds, 2, -1);
         if (n < 0) {
             if (errno == EINTR)
@@ -131,7 +152,7 @@ CSerialLine::EWait CSerialLine::WaitReadable(const CLineWakeup& wake) const
 long CSerialLine::Read(char* buffer, std::size_t size) const
 {
     for (;;) {
-        ssize_t n = ::read(m_fd, buffer, size);
+        ssize_t n = ::read(m_native->fd, buffer, size);
         if (n > 0)
             return static_cast<long>(n);
         if (n == 0)
@@ -149,9 +170,10 @@ CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, co
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int fd = m_native->fd;
     error = 0;
     for (;;) {
-        ssize_t n = ::write(m_fd, &byte, 1);
+        ssize_t n = ::write(fd, &byte, 1);
         if (n == 1)
             return EWrite::Written;
         if (n < 0 && errno == EINTR)
@@ -165,7 +187,7 @@ CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, co
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return EWrite::TimedOut;
-        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {wake.Handle(), POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake.m_native->fd, POLLIN, 0}};
         int r = ::poll(fds, 2, static_cast<int>(left));
         if (r < 0 && errno != EINTR) {
             error = errno;
