@@ -488,6 +488,13 @@ bool CSerialPort::Open(const std::string& name)
     m_impl->lastOpenError = error;
     if (!error.empty())
         return false;
+    // Close puts the line back as it was found; a reconnect starts from the
+    // settings last applied to this device, as if the line had kept them.
+    // A device that refuses them now shows what it has.
+    if (auto it = m_impl->applied.find(path); it != m_impl->applied.end()) {
+        std::string ignored;
+        op->line.ApplyDcb(it->second, ignored);
+    }
     m_impl->current = op;
     return true;
 }
