@@ -4,7 +4,7 @@
 
 // The serial control block: every field of the Windows DCB, in its order and
 // bit layout, so that settings read from a port, edited in the dialogs and
-// applied again keep every field. The POSIX layer maps what the line knows and
+// applied again keep every field. The Linux layer maps what the line knows and
 // keeps the rest.
 struct DCB {
     uint32_t DCBlength = sizeof(DCB);
