@@ -94,7 +94,7 @@ void CMainFrame::OnSettings()
     const int result = m_runSettingsDialog ? m_runSettingsDialog(*m_dlgPortSettings) : m_dlgPortSettings->exec();
     if (result == QDialog::Accepted) {
         // The record with its flow-control preset laid over it; the reader
-        // and writer keep running while the engine applies it.
+        // and the senders keep running while the engine applies it.
         DCB block = m_serial.Dcb();
         ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, block);
         ShowSettingsOutcome(m_prompt, statusBar(), m_serial.ApplySettings(block));

@@ -7,8 +7,8 @@ class CCancelSignal;
 // What the core asks of the person at the screen. The GUI shows these on the
 // UI thread (message boxes titled "VORLA"); tests record them. Callable from
 // any thread; each call returns once answered, at once during shut-down, or
-// as soon as `abandon` is set: a worker that must be joined (a port's reader
-// or writer, the Tcl thread) passes its stop signal so that it never waits on
+// as soon as `abandon` is set: a worker that must be joined (a port's reader,
+// a sender, the Tcl thread) passes its stop signal so that it never waits on
 // a UI thread that is itself waiting to join it.
 class IUserPrompt {
 public:

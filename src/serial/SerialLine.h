@@ -11,6 +11,8 @@
 
 #include "serial/Dcb.h"
 
+class CCancelSignal;
+
 // A wake-up that ends the waits of CSerialLine: once raised it stays raised,
 // so every wait that starts or is running afterwards returns at once.
 class CLineWakeup {
@@ -32,8 +34,9 @@ private:
 };
 
 // One open serial device. Open takes it exclusively; Close and the destructor
-// restore and release it. The reader and writer threads use Read/WaitReadable and WriteByte at
-// the same time; settings calls come from the thread that owns the port.
+// restore and release it. The reader thread uses Read/WaitReadable while one
+// sender at a time uses WriteByte; settings calls come from the thread that
+// owns the port.
 class CSerialLine {
 public:
     enum class EWait { Readable, Woken, Ended };
@@ -77,15 +80,18 @@ public:
     // (0 when nothing is waiting), or -1 when the line is gone.
     long Read(char* buffer, std::size_t size) const;
     // Writes one byte, waiting at most timeoutMs for the driver to take it.
-    // `error` holds the system's error code after Failed (the write) or
-    // WaitFailed (the wait for room).
-    EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, int& error) const;
+    // The wait for room ends early (Woken, the byte not written) when the
+    // wake-up is raised or `cancel`, if given, is set. `error` holds the
+    // system's error code after Failed (the write) or WaitFailed (the wait
+    // for room).
+    EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, const CCancelSignal* cancel,
+                     int& error) const;
 
     struct Native; // the platform's handle and state, defined in its folder
 
 private:
-    // Open and Close change it on the owner's thread while no reader or
-    // writer runs.
+    // Open and Close change it on the owner's thread while neither the
+    // reader nor a sender uses the line.
     std::unique_ptr<Native> m_native;
 };
 

@@ -43,37 +43,30 @@ CCancelSignal::Subscription Subscribe(const CCancelSignal* signal, CCancelSignal
     return signal->OnCancel(std::move(wake));
 }
 
-// What a sender learns about its byte; owned by the waiting sender.
-struct SSendResult {
-    bool known = false;                    // the writer has set status
-    ESendStatus status = ESendStatus::Sent;
-    bool done = false;                     // the byte and its transmit delay are over
-};
-
-// One opening of a port: its line, its two threads and the one-byte slot
-// between the senders and the writer. Close ends and joins the threads before
-// the opening is dropped, so the threads use it by plain pointer.
+// One opening of a port: its line, its reader thread and the senders' turns.
+// Close ends and joins the reader, and waits for a sender inside its write,
+// before it closes the line; the reader uses the opening by plain pointer,
+// senders hold it by shared pointer.
 struct COpening {
     std::string path;
-    CSerialLine line;             // settings calls on the UI thread; I/O on reader and writer
-    CLineWakeup wake;             // raised by Close, by a lost line and by the writer finding it lost
-    CCancelSignal stop;           // set by Close and by a lost line: ends the writer and every wait
+    CSerialLine line;             // settings calls on the UI thread; reads on the reader, writes by the sender in turn
+    CLineWakeup wake;             // raised by Close, by a lost line and by a sender finding it lost
+    CCancelSignal stop;           // set by Close and by a lost line: ends every wait, refuses further bytes
     CCancelSignal closing;        // set by Close only: abandons a message a thread is showing
     std::atomic<bool> started{false};
     std::atomic<bool> lost{false};
     std::atomic<bool> discardNul{false}; // fNull of the last applied control block
     std::thread reader;           // created by StartThreads under the engine lock; joined by Close
-    std::thread writer;
 
-    // The slot, guarded by mx.
+    // The senders' turns, guarded by mx. The sender whose turn it is writes
+    // its own byte: no thread hand-off per byte.
     std::mutex mx;
-    std::condition_variable cv;   // every change of the slot or of stop
+    std::condition_variable cv;   // every change below or of stop
     std::deque<uint64_t> queue;   // tickets of senders waiting for their turn, oldest first
     uint64_t nextTicket = 0;
-    bool busy = false;            // a byte is in the slot until the writer has finished it
-    bool taken = false;           // the writer has taken the byte
-    unsigned char byte = 0;
-    SSendResult* result = nullptr; // the sender still waiting for the byte in the slot, if any
+    bool turnTaken = false;       // a sender has the turn: only it touches the line's write side
+    bool writing = false;         // that sender is inside WriteByte: Close waits before closing the line
+    Clock::time_point lineFreeAt; // the last byte's transmit delay ends here; no byte goes out before
 };
 
 // Why the bytes of an opening stopped going out: the line was lost, or the
@@ -83,8 +76,8 @@ ESendStatus StoppedStatus(const COpening& op)
     return op.lost ? ESendStatus::Unplugged : ESendStatus::Closed;
 }
 
-// What the writer tells the sender about a byte it tried to write.
-ESendStatus WriteStatus(CSerialLine::EWrite r, const COpening& op)
+// What became of a byte its sender tried to write.
+ESendStatus WriteStatus(CSerialLine::EWrite r, const COpening& op, const CCancelSignal* cancel)
 {
     switch (r) {
     case CSerialLine::EWrite::Written:
@@ -92,7 +85,7 @@ ESendStatus WriteStatus(CSerialLine::EWrite r, const COpening& op)
     case CSerialLine::EWrite::TimedOut:
         return ESendStatus::NotReading;
     case CSerialLine::EWrite::Woken:
-        return StoppedStatus(op);
+        return cancel && cancel->IsCancelled() ? ESendStatus::Cancelled : StoppedStatus(op);
     case CSerialLine::EWrite::Ended:
         return ESendStatus::Unplugged;
     case CSerialLine::EWrite::Failed:
@@ -119,7 +112,7 @@ struct CSerialPort::Impl {
     std::function<void()> lineLost;
 
     std::atomic<ITerminalSink*> sink{nullptr};        // AttachTerminal; read by the reader
-    std::atomic<int> charDelay{0};                    // CharDelay, LineDelay: read by the writer per byte
+    std::atomic<int> charDelay{0};                    // CharDelay, LineDelay: read by each sender per byte
     std::atomic<int> lineDelay{0};
     std::atomic<int> readDelay{200};
     std::atomic<int> internalReadDelay{5};
@@ -137,10 +130,10 @@ struct CSerialPort::Impl {
     void JoinFinished();
     void StopOpening(COpening& op, bool closing);
     ESendStatus Send(COpening* op, unsigned char b, const CCancelSignal* cancel);
+    void ShowWriteError(COpening& op, const char* text, const CCancelSignal* cancel);
     SSendReport SendText(COpening* op, const std::string& text, const CCancelSignal* cancel);
     void Wait(COpening* op, int ms, const CCancelSignal* cancel);
     void ReaderThread(COpening* op);
-    void WriterThread(COpening* op);
     void Deliver(COpening* op, const char* raw, long count);
     void Store(const char* chunk, std::size_t length);
     void LineLost(COpening* op);
@@ -156,13 +149,11 @@ void CSerialPort::Impl::JoinFinished()
     std::vector<std::shared_ptr<COpening>> keep;
     for (auto& op : list) {
         bool self = false;
-        for (std::thread* t : {&op->reader, &op->writer}) {
-            if (!t->joinable())
-                continue;
-            if (t->get_id() == std::this_thread::get_id())
+        if (op->reader.joinable()) {
+            if (op->reader.get_id() == std::this_thread::get_id())
                 self = true;
             else
-                t->join();
+                op->reader.join();
         }
         if (self)
             keep.push_back(op);
@@ -198,45 +189,89 @@ ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancel
             op->cv.notify_all();
         });
     auto givenUp = [&] { return op->stop.IsCancelled() || (cancel && cancel->IsCancelled()); };
+    // Why the byte was not written when its sender stops waiting before the write.
+    auto notWritten = [&] {
+        if (cancel && cancel->IsCancelled())
+            return ESendStatus::Cancelled;
+        return op->stop.IsCancelled() ? StoppedStatus(*op) : ESendStatus::Busy;
+    };
 
-    SSendResult result;
     std::unique_lock<std::mutex> lock(op->mx); // released before wakeOnCancel is dropped
     const uint64_t ticket = op->nextTicket++;
     op->queue.push_back(ticket);
     bool myTurn = op->cv.wait_until(lock, deadline, [&] {
-        return givenUp() || (!op->busy && op->queue.front() == ticket);
+        return givenUp() || (!op->turnTaken && op->queue.front() == ticket);
     });
     if (!myTurn || givenUp()) {
         op->queue.erase(std::find(op->queue.begin(), op->queue.end(), ticket));
         op->cv.notify_all(); // the next in line may now be first
-        if (cancel && cancel->IsCancelled())
-            return ESendStatus::Cancelled;
-        return op->stop.IsCancelled() ? StoppedStatus(*op) : ESendStatus::Busy;
+        return notWritten();
     }
     op->queue.pop_front();
-    op->busy = true;
-    op->taken = false;
-    op->byte = b;
-    op->result = &result;
+    op->turnTaken = true;
+    // The previous byte's transmit delay still holds the line. (Only the
+    // sender with the turn changes lineFreeAt.)
+    if (Clock::now() < op->lineFreeAt)
+        op->cv.wait_until(lock, std::min(deadline, op->lineFreeAt), givenUp);
+    if (givenUp() || Clock::now() < op->lineFreeAt) {
+        op->turnTaken = false;
+        op->cv.notify_all();
+        return notWritten();
+    }
+
+    // Close has not stopped the opening (tested under mx above), and it
+    // closes the line only once `writing` is false again.
+    op->writing = true;
+    lock.unlock();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    // The write time-out, cut short by the sender's own 2000 ms: a byte
+    // reported as not sent is never written later.
+    const int timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, kWriteTimeoutMs));
+    int error = 0;
+    const CSerialLine::EWrite r = op->line.WriteByte(b, timeoutMs, op->wake, cancel, error);
+    const ESendStatus status = WriteStatus(r, *op, cancel);
+    lock.lock();
+    op->writing = false;
+    // A byte lost to the time-out counts as done, delay included.
+    if (r == CSerialLine::EWrite::Written || r == CSerialLine::EWrite::TimedOut) {
+        const int delay = (b == '\r' || b == '\n') ? lineDelay.load() : charDelay.load();
+        op->lineFreeAt = Clock::now() + std::chrono::milliseconds(std::max(0, delay));
+    }
+    if (r == CSerialLine::EWrite::Failed || r == CSerialLine::EWrite::WaitFailed) {
+        // Shown with the turn still held: one refusal, one message, not one
+        // per waiting sender. Close does not wait for it.
+        op->cv.notify_all();
+        lock.unlock();
+        const bool writeRefused = r == CSerialLine::EWrite::Failed;
+        ShowWriteError(*op, writeRefused ? "Unable to write" : "Error occured while waiting for object", cancel);
+        lock.lock();
+    }
+    if (r == CSerialLine::EWrite::Ended) {
+        // The line is gone: the reader reports it once.
+        op->lost = true;
+        op->wake.Raise();
+    }
+    op->turnTaken = false;
     op->cv.notify_all();
-    op->cv.wait_until(lock, deadline, [&] { return result.done || givenUp(); });
-    // Stopped while the writer holds this byte: the stop has woken the writer
-    // too, so its word on the byte comes at once. Waiting for it keeps the
-    // count of bytes sent exact when the port closes mid-text.
-    if (!result.known && op->stop.IsCancelled() && op->result == &result && op->taken)
-        op->cv.wait_until(lock, deadline, [&] { return result.known; });
-    // Given up: the writer may still finish this byte, but its completion
-    // must reach nobody, least of all the next sender.
-    if (op->result == &result)
-        op->result = nullptr;
-    if (result.known)
-        return result.status;
-    if (cancel && cancel->IsCancelled())
-        return ESendStatus::Cancelled;
-    if (op->stop.IsCancelled())
-        return StoppedStatus(*op);
-    // The 2000 ms are over while the writer still waits for room on the line.
-    return ESendStatus::NotReading;
+    // The sender returns once its byte's transmit delay is over; the next
+    // sender may take the turn meanwhile, but waits for lineFreeAt too.
+    if (status == ESendStatus::Sent && Clock::now() < op->lineFreeAt)
+        op->cv.wait_until(lock, std::min(deadline, op->lineFreeAt), givenUp);
+    return status;
+}
+
+void CSerialPort::Impl::ShowWriteError(COpening& op, const char* text, const CCancelSignal* cancel)
+{
+    // Neither Close nor the sender's cancel waits for the person to answer.
+    CCancelSignal abandon;
+    auto giveUp = [&abandon] { abandon.Cancel(); };
+    CCancelSignal::Subscription onClose = Subscribe(&op.closing, giveUp);
+    CCancelSignal::Subscription onCancel;
+    if (cancel)
+        onCancel = Subscribe(cancel, giveUp);
+    if (op.closing.IsCancelled() || (cancel && cancel->IsCancelled()))
+        abandon.Cancel();
+    prompt.ShowMessage(text, &abandon);
 }
 
 SSendReport CSerialPort::Impl::SendText(COpening* op, const std::string& text, const CCancelSignal* cancel)
@@ -373,60 +408,6 @@ void CSerialPort::Impl::LineLost(COpening* op)
     }
     if (handler)
         handler();
-}
-
-void CSerialPort::Impl::WriterThread(COpening* op)
-{
-    for (;;) {
-        unsigned char b = 0;
-        {
-            std::unique_lock<std::mutex> lock(op->mx);
-            op->cv.wait(lock, [&] { return op->stop.IsCancelled() || (op->busy && !op->taken); });
-            // A byte still in the slot when the port closes is never written.
-            if (op->stop.IsCancelled())
-                break;
-            op->taken = true;
-            b = op->byte;
-        }
-        int error = 0;
-        CSerialLine::EWrite r = op->line.WriteByte(b, kWriteTimeoutMs, op->wake, error);
-        {
-            // The sender learns the outcome now, before a message box or the
-            // transmit delay can outlast its wait.
-            std::lock_guard<std::mutex> lock(op->mx);
-            if (op->result) {
-                op->result->status = WriteStatus(r, *op);
-                op->result->known = true;
-            }
-        }
-        op->cv.notify_all();
-        if (r == CSerialLine::EWrite::Failed) {
-            prompt.ShowMessage("Unable to write", &op->closing);
-        } else if (r == CSerialLine::EWrite::WaitFailed) {
-            prompt.ShowMessage("Error occured while waiting for object", &op->closing);
-        }
-        // A byte lost to the time-out counts as done, delay included.
-        if (r == CSerialLine::EWrite::Written || r == CSerialLine::EWrite::TimedOut) {
-            const int delay = (b == '\r' || b == '\n') ? lineDelay.load() : charDelay.load();
-            op->stop.WaitFor(delay); // Close ends the delay early
-        }
-        {
-            std::lock_guard<std::mutex> lock(op->mx);
-            if (op->result)
-                op->result->done = true;
-            op->result = nullptr;
-            op->busy = op->taken = false;
-        }
-        op->cv.notify_all();
-        if (r == CSerialLine::EWrite::Ended) {
-            // The line is gone: the reader reports it once.
-            op->lost = true;
-            op->wake.Raise();
-            break;
-        }
-        if (r == CSerialLine::EWrite::Woken)
-            break;
-    }
 }
 
 const char* SendStatusText(ESendStatus status)
@@ -566,10 +547,8 @@ void CSerialPort::StartThreads()
     COpening* raw = op.get();
     try {
         op->reader = std::thread([this, raw] { m_impl->ReaderThread(raw); });
-        op->writer = std::thread([this, raw] { m_impl->WriterThread(raw); });
     } catch (const std::system_error&) {
-        // No thread to be had: the opening stays silent and Close joins
-        // whichever thread did start.
+        // No thread to be had: the opening stays silent.
         m_impl->StopOpening(*op, false);
     }
 }
@@ -591,16 +570,20 @@ void CSerialPort::Close()
             sink->AbortDelivery();
     }
     bool fromOwnThread = false;
-    for (std::thread* t : {&op->reader, &op->writer}) {
-        if (!t->joinable())
-            continue;
-        if (t->get_id() == std::this_thread::get_id())
+    if (op->reader.joinable()) {
+        if (op->reader.get_id() == std::this_thread::get_id())
             fromOwnThread = true; // e.g. the line-lost handler closing the port directly
         else
-            t->join();
+            op->reader.join();
     }
-    // The thread still running (if any) is this one, on its way out without
-    // touching the line again.
+    {
+        // The stop has woken a sender inside its write; no sender starts one
+        // once stop is set.
+        std::unique_lock<std::mutex> lock(op->mx);
+        op->cv.wait(lock, [&] { return !op->writing; });
+    }
+    // The reader still running (if any) is this thread, on its way out
+    // without touching the line again.
     op->line.Close();
     if (fromOwnThread) {
         std::lock_guard<std::mutex> lock(m_impl->mx);

@@ -41,9 +41,10 @@ struct SSendReport {
 };
 
 // Owns the serial line while a port is open: opens it by COM name through the
-// port map, applies the control block, and runs a reader and a writer thread.
-// Every byte sent goes through SendByte; received chunks go to the terminal
-// sink and into the bounded receive buffer that SendAndCollect reads.
+// port map, applies the control block, and runs a reader thread. Every byte
+// sent goes through SendByte, whose callers take turns at writing their own
+// bytes; received chunks go to the terminal sink and into the bounded receive
+// buffer that SendAndCollect reads.
 class CSerialPort {
 public:
     CSerialPort(IUserPrompt& prompt, const CPortMap& ports);
@@ -68,12 +69,14 @@ public:
     void Close();                         // ends and joins this opening's threads; idempotent
     bool IsOpen() const;                  // false once the line is lost, though Close is still due
 
-    // Hands one byte to the writer and waits until it is written and its
-    // transmit delay has passed, at most 2000 ms, or until cancel is set or
-    // the port closes. Returns true if the byte was written.
-    // Senders on different threads take turns, oldest first; the 2000 ms
-    // include the wait for the turn. A byte whose sender gave up after
-    // handing it over may still be written; the next sender's byte follows it.
+    // Writes one byte when this sender's turn comes and waits until the
+    // driver has taken it and its transmit delay has passed, at most
+    // 2000 ms, or until cancel is set or the port closes. Returns true if the
+    // byte was written. Senders on different threads take turns, oldest
+    // first; the 2000 ms include the wait for the turn and for the previous
+    // byte's delay. A byte is written at most once and never after its
+    // sender gave up (a sender that gives up during its own byte's delay has
+    // still sent it).
     bool SendByte(unsigned char b, const CCancelSignal* cancel = nullptr);
     void AttachTerminal(ITerminalSink* terminal);
 

@@ -1,12 +1,33 @@
-// The writer and its senders: transmit delays, time-outs, cancelling,
-// concurrent senders, SendAndCollect's windows.
+// The senders: transmit delays, time-outs, cancelling, concurrent senders,
+// SendAndCollect's windows.
 #include "SerialTestSupport.h"
 
 #include <algorithm>
+#include <fstream>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace serial_test;
 
 namespace {
+
+// True while the thread sleeps in the kernel on something other than a lock
+// or a condition (futex): for a sender, that is the wait for room on the
+// line inside its own write.
+bool SleepsOnTheLine(pid_t tid)
+{
+    std::ifstream syscallFile("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    return syscallFile >> number && number != SYS_futex;
+}
+
+// Text with the device's filler bytes left out.
+std::string WithoutFiller(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), CDevSim::FillerByte()), text.end());
+    return text;
+}
 
 class SerialSend : public CSerialFixture {
 protected:
@@ -56,7 +77,7 @@ TEST_F(SerialSend, LongDelayEndsTheWaitAfterTwoSecondsButTheByteWasWritten)
     EXPECT_GE(elapsed, 1990);
     EXPECT_LT(elapsed, 5000);
     EXPECT_EQ(m_device.Received(), "x");
-    // Close during the writer's delay ends it at once.
+    // Close during the byte's delay ends it at once.
     start = Clock::now();
     m_port.Close();
     EXPECT_LT(MsSince(start), 3000);
@@ -107,7 +128,7 @@ TEST_F(SerialSend, LateCompletionNeverSatisfiesTheNextSender)
 {
     Connect();
     m_port.SetTransmitDelays(2600, 2600);
-    // First sender: written at once, gives up at 2000 ms, writer busy until 2600 ms.
+    // First sender: written at once, gives up at 2000 ms, line held until 2600 ms.
     EXPECT_TRUE(m_port.SendByte('A'));
     auto start = Clock::now();
     // Second sender: its byte can only go at 2600 ms, and its own delay
@@ -152,7 +173,7 @@ TEST_F(SerialSend, SendingNeedsRunningThreads)
     EXPECT_FALSE(m_port.SendByte('x')); // never opened
     Connect(false);
     auto start = Clock::now();
-    EXPECT_FALSE(m_port.SendByte('x')); // opened, no writer yet
+    EXPECT_FALSE(m_port.SendByte('x')); // opened, threads not started yet
     EXPECT_LT(MsSince(start), 500);
     m_port.StartThreads();
     EXPECT_TRUE(m_port.SendByte('y'));
@@ -295,4 +316,44 @@ TEST_F(SerialSend, TextStopsAtTheFirstByteTheLineDoesNotTake)
     const SSendReport closed = m_port.SendText("late");
     EXPECT_EQ(closed.sent, 0u);
     EXPECT_EQ(closed.status, ESendStatus::Closed);
+}
+
+// A sender waits for room inside its own write while another waits for its
+// turn. Cancelling the first ends its write without the byte, and the turn
+// passes on; closing the port during the second's write ends it too, and
+// neither byte is written later, by this opening or by the next.
+TEST_F(SerialSend, CancelAndCloseEndASendersOwnWriteWithoutItsByte)
+{
+    Connect();
+    ASSERT_TRUE(m_device.HoldLine());
+    CCancelSignal cancel;
+    std::atomic<pid_t> firstTid{0}, secondTid{0};
+    SSendReport first, second;
+    std::thread firstSender([&] {
+        firstTid = static_cast<pid_t>(::syscall(SYS_gettid));
+        first = m_port.SendText("aaa", &cancel);
+    });
+    // EXPECT, not ASSERT: the steps below also end the threads.
+    EXPECT_TRUE(WaitUntil([&] { return firstTid && SleepsOnTheLine(firstTid); }, 5000));
+    std::thread secondSender([&] {
+        secondTid = static_cast<pid_t>(::syscall(SYS_gettid));
+        second = m_port.SendText("b");
+    });
+    cancel.Cancel();
+    firstSender.join();
+    EXPECT_EQ(first.sent, 0u);
+    EXPECT_EQ(first.status, ESendStatus::Cancelled); // woken, not timed out
+
+    EXPECT_TRUE(WaitUntil([&] { return secondTid && SleepsOnTheLine(secondTid); }, 5000));
+    m_port.Close();
+    secondSender.join();
+    EXPECT_EQ(second.sent, 0u);
+    EXPECT_EQ(second.status, ESendStatus::Closed);
+
+    Connect();
+    m_device.ReleaseLine();
+    ASSERT_TRUE(m_port.SendByte('y'));
+    ASSERT_TRUE(WaitUntil([&] { return WithoutFiller(m_device.Received()) == "y"; }, 5000))
+        << WithoutFiller(m_device.Received());
+    EXPECT_TRUE(m_prompt.Messages().empty());
 }

@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "core/CancelSignal.h"
 #include "serial/linux/LineNative.h"
 #include "serial/linux/LineSettings.h"
 
@@ -166,12 +167,17 @@ long CSerialLine::Read(char* buffer, std::size_t size) const
 }
 
 CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake,
-                                           int& error) const
+                                           const CCancelSignal* cancel, int& error) const
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int fd = m_native->fd;
     error = 0;
+    // The cancel signal gets a descriptor of its own only when the driver has
+    // no room: most bytes go out at the first write and need none. Declared
+    // before the subscription that raises it, so it outlives it.
+    std::unique_ptr<CLineWakeup> cancelWake;
+    CCancelSignal::Subscription raiseOnCancel;
     for (;;) {
         ssize_t n = ::write(fd, &byte, 1);
         if (n == 1)
@@ -183,17 +189,26 @@ CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, co
             return IsLineGone(error) ? EWrite::Ended : EWrite::Failed;
         }
         // The driver's buffer is full (flow control holds the line): wait for
-        // room, for the wake-up, or for the time-out.
+        // room, for the wake-up, for cancel or for the time-out.
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return EWrite::TimedOut;
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake.m_native->fd, POLLIN, 0}};
-        int r = ::poll(fds, 2, static_cast<int>(left));
+        if (cancel && !cancelWake) {
+            // Without a descriptor (none left) the wait still ends at the time-out.
+            cancelWake = std::make_unique<CLineWakeup>();
+            if (cancelWake->IsValid())
+                raiseOnCancel = cancel->OnCancel([w = cancelWake.get()] { w->Raise(); });
+        }
+        if (cancel && cancel->IsCancelled())
+            return EWrite::Woken;
+        const int cancelFd = cancelWake ? cancelWake->m_native->fd : -1; // poll skips a negative descriptor
+        pollfd fds[3] = {{fd, POLLOUT, 0}, {wake.m_native->fd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+        int r = ::poll(fds, 3, static_cast<int>(left));
         if (r < 0 && errno != EINTR) {
             error = errno;
             return EWrite::WaitFailed;
         }
-        if (r > 0 && fds[1].revents)
+        if (r > 0 && (fds[1].revents || fds[2].revents))
             return EWrite::Woken;
         if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
             return EWrite::Ended;
