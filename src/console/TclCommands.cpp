@@ -28,6 +28,11 @@ const char* const kHelpLines[] = {
     "GetReadBufferSize\t\t(gets read buffer size) \n",
     "ResetReadBufferSize\t\t(resets to original buffer size) \n",
     "GetVorlaVersion\t\t(prints Vorla Version) \n",
+    "SetDTR\t\t\t(sets DTR to 0 or 1: SetDTR ?-i chan? 0|1) \n",
+    "SetRTS\t\t\t(sets RTS to 0 or 1: SetRTS ?-i chan? 0|1) \n",
+    "PulseDTR\t\t(drops DTR for ms, then raises it: PulseDTR ?-i chan? ms) \n",
+    "SendBreak\t\t(sends a break, 250 ms by default: SendBreak ?-i chan? ?ms?) \n",
+    "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
     "help\t\t\t\t(help command) \n",
     "exit\t\t\t\t(Exit VORLA Application)\n",
 };
@@ -150,6 +155,11 @@ void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
         {"cmdhist", CmdHistCmd},
         {"SendOutR", SendOutRCmd},
         {"SetVorlaInternalReadDelay", SetVorlaInternalReadDelayCmd},
+        {"SetDTR", SetDTRCmd},
+        {"SetRTS", SetRTSCmd},
+        {"PulseDTR", PulseDTRCmd},
+        {"SendBreak", SendBreakCmd},
+        {"GetModemLines", GetModemLinesCmd},
     };
     for (const auto& command : commands)
         Tcl_CreateObjCommand(interp, command.name, command.proc, context, nullptr);

@@ -26,12 +26,19 @@ public:
     virtual const CCancelSignal* CancelSignal() = 0;
 };
 
-// Registers the sixteen commands on interp, in their fixed order.
+// Registers the added commands on interp, in their fixed order.
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
 
 // For a command whose wait was cut short by a cancel: leaves Tcl's own
 // cancellation error as the result and returns TCL_ERROR.
 int CancelledResult(Tcl_Interp* interp);
+
+// Reads a command's argument as a Tcl integer from 0 to INT_MAX. Text that
+// is no integer gets Tcl's own error, a negative number `negativeError`, a
+// larger one a message naming the argument (`what`, in `unit`) and the range.
+// Returns false with the error set. (TclSerialCommands.cpp)
+bool ReadSetting(Tcl_Interp* interp, Tcl_Obj* arg, const char* what, const char* unit, const char* negativeError,
+                 int& value);
 
 // The serial commands (TclSerialCommands.cpp).
 Tcl_ObjCmdProc SendOutCmd;
@@ -43,3 +50,10 @@ Tcl_ObjCmdProc SetReadBufferSizeCmd;
 Tcl_ObjCmdProc GetReadBufferSizeCmd;
 Tcl_ObjCmdProc ResetReadBufferSizeCmd;
 Tcl_ObjCmdProc SetVorlaInternalReadDelayCmd;
+
+// The control-line commands (TclLineCommands.cpp).
+Tcl_ObjCmdProc SetDTRCmd;
+Tcl_ObjCmdProc SetRTSCmd;
+Tcl_ObjCmdProc PulseDTRCmd;
+Tcl_ObjCmdProc SendBreakCmd;
+Tcl_ObjCmdProc GetModemLinesCmd;

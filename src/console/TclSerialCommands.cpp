@@ -82,11 +82,9 @@ CSerialPort* Engine(ITclCommandContext* context)
     return owner ? &owner->SerialPort() : nullptr;
 }
 
-// Reads the argument of a setting command as a Tcl integer from 0 to INT_MAX
-// (the engine keeps milliseconds and sizes as int). Text that is no integer
-// gets Tcl's own error ("expected integer but got ..."), a negative number
-// its fixed message, a larger one a message naming the argument (`what`) and
-// the range. Returns false with the error set.
+} // namespace
+
+// The engine keeps milliseconds and sizes as int.
 bool ReadSetting(Tcl_Interp* interp, Tcl_Obj* arg, const char* what, const char* unit, const char* negativeError,
                  int& value)
 {
@@ -106,6 +104,8 @@ bool ReadSetting(Tcl_Interp* interp, Tcl_Obj* arg, const char* what, const char*
     value = static_cast<int>(wide);
     return true;
 }
+
+namespace {
 
 // Shared by SetVorlaReadDelay and SetVorlaInternalReadDelay: exactly one
 // argument, a delay from 0 up. A refused argument changes nothing.

@@ -68,7 +68,8 @@ public:
     bool IsCancelled() const { return m_cancelled.load(); }
 
     // Sleeps ms milliseconds (none for ms <= 0). Returns false if cancelled.
-    bool WaitFor(int ms)
+    // Waiting only watches the signal, so a holder of a const one may wait.
+    bool WaitFor(int ms) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (ms > 0)
@@ -87,7 +88,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
+    mutable std::condition_variable m_cv;
     std::atomic<bool> m_cancelled{false};
     mutable std::list<Callback> m_callbacks;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "serial/Dcb.h"
+#include "serial/ModemLines.h"
 
 class CCancelSignal;
 
@@ -41,6 +42,11 @@ class CSerialLine {
 public:
     enum class EWait { Readable, Woken, Ended };
     enum class EWrite { Written, TimedOut, Woken, Ended, Failed, WaitFailed };
+    // What became of a request on the modem lines or the break: Unsupported
+    // when the device has no such thing (pseudo-terminals and some USB
+    // adapters have no modem lines), Failed for any other refusal.
+    enum class EControl { Done, Unsupported, Failed };
+    enum class EOutputLine { Dtr, Rts };
 
     CSerialLine();
     ~CSerialLine();
@@ -87,6 +93,14 @@ public:
     EWrite WriteByte(unsigned char byte, int timeoutMs, const CLineWakeup& wake, const CCancelSignal* cancel,
                      int& error) const;
 
+    // The modem lines and the break. They may be called while the reader
+    // reads and a sender writes; `reason` holds the system's words after a
+    // failure.
+    EControl SetOutputLine(EOutputLine line, bool asserted, std::string& reason);
+    EControl ReadModemLines(SModemLines& lines, std::string& reason) const;
+    // Holds the transmit line in the break state (true) until called with false.
+    EControl SetBreak(bool on, std::string& reason);
+
     struct Native; // the platform's handle and state, defined in its folder
 
 private:
@@ -94,6 +108,10 @@ private:
     // reader nor a sender uses the line.
     std::unique_ptr<Native> m_native;
 };
+
+// The modem lines of a device opened elsewhere, given by the native handle
+// its owner reports (Tcl_GetChannelHandle: on Linux the file descriptor).
+CSerialLine::EControl ReadModemLinesOf(void* handle, SModemLines& lines, std::string& reason);
 
 // The serial devices present now, in the order they should fill COM1..COM8:
 // USB adapters, then ACM modems, then on-board UARTs, each in numeric order.

@@ -65,7 +65,8 @@ struct COpening {
     std::deque<uint64_t> queue;   // tickets of senders waiting for their turn, oldest first
     uint64_t nextTicket = 0;
     bool turnTaken = false;       // a sender has the turn: only it touches the line's write side
-    bool writing = false;         // that sender is inside WriteByte: Close waits before closing the line
+    bool writing = false;         // that sender is inside WriteByte (or a break): Close waits before closing the line
+    int lineUsers = 0;            // modem-line requests using the line now: Close waits for them too
     Clock::time_point lineFreeAt; // the last byte's transmit delay ends here; no byte goes out before
 };
 
@@ -93,6 +94,41 @@ ESendStatus WriteStatus(CSerialLine::EWrite r, const COpening& op, const CCancel
         break;
     }
     return ESendStatus::WriteFailed;
+}
+
+const char kNoModemLines[] = "the device has no modem lines";
+
+SResult NotOpenResult() { return SResult::Failure("the port is not open", ""); }
+
+SResult StoppedResult(const COpening& op)
+{
+    return SResult::Failure(op.lost ? "the device was unplugged" : "the port was closed", "");
+}
+
+SResult CancelledResult() { return SResult::Failure("cancelled", ""); }
+
+// A refused modem-line or break request: `unsupported` when the device has
+// no such thing, `failed` otherwise, each with the system's reason.
+SResult ControlResult(CSerialLine::EControl r, const char* unsupported, const char* failed, std::string reason)
+{
+    if (r == CSerialLine::EControl::Done)
+        return SResult::Success();
+    return SResult::Failure(r == CSerialLine::EControl::Unsupported ? unsupported : failed, std::move(reason));
+}
+
+SResult SetOutput(COpening& op, CSerialLine::EOutputLine line, bool asserted)
+{
+    std::string reason;
+    const CSerialLine::EControl r = op.line.SetOutputLine(line, asserted, reason);
+    return ControlResult(r, kNoModemLines,
+                         line == CSerialLine::EOutputLine::Dtr ? "Unable to set DTR" : "Unable to set RTS", reason);
+}
+
+SResult ReadLines(COpening& op, SModemLines& lines)
+{
+    std::string reason;
+    const CSerialLine::EControl r = op.line.ReadModemLines(lines, reason);
+    return ControlResult(r, kNoModemLines, "Unable to read the modem lines", reason);
 }
 
 } // namespace
@@ -129,7 +165,11 @@ struct CSerialPort::Impl {
 
     void JoinFinished();
     void StopOpening(COpening& op, bool closing);
+    ESendStatus TakeTurn(COpening& op, Clock::time_point deadline, const CCancelSignal* cancel,
+                         std::unique_lock<std::mutex>& lock);
     ESendStatus Send(COpening* op, unsigned char b, const CCancelSignal* cancel);
+    template <typename F>
+    SResult UseLine(F use);
     void ShowWriteError(COpening& op, const char* text, const CCancelSignal* cancel);
     SSendReport SendText(COpening* op, const std::string& text, const CCancelSignal* cancel);
     void Wait(COpening* op, int ms, const CCancelSignal* cancel);
@@ -177,6 +217,43 @@ void CSerialPort::Impl::StopOpening(COpening& op, bool closing)
     op.wake.Raise();
 }
 
+// Waits, holding op.mx through `lock`, for the caller's turn at the line
+// (oldest first) and for the previous byte's transmit delay. Returns Sent
+// with the turn taken (turnTaken: the caller gives it back), or why the
+// caller stopped waiting. The caller wakes op.cv on its cancel.
+ESendStatus CSerialPort::Impl::TakeTurn(COpening& op, Clock::time_point deadline, const CCancelSignal* cancel,
+                                        std::unique_lock<std::mutex>& lock)
+{
+    auto givenUp = [&] { return op.stop.IsCancelled() || (cancel && cancel->IsCancelled()); };
+    auto notTaken = [&] {
+        if (cancel && cancel->IsCancelled())
+            return ESendStatus::Cancelled;
+        return op.stop.IsCancelled() ? StoppedStatus(op) : ESendStatus::Busy;
+    };
+    const uint64_t ticket = op.nextTicket++;
+    op.queue.push_back(ticket);
+    bool myTurn = op.cv.wait_until(lock, deadline, [&] {
+        return givenUp() || (!op.turnTaken && op.queue.front() == ticket);
+    });
+    if (!myTurn || givenUp()) {
+        op.queue.erase(std::find(op.queue.begin(), op.queue.end(), ticket));
+        op.cv.notify_all(); // the next in line may now be first
+        return notTaken();
+    }
+    op.queue.pop_front();
+    op.turnTaken = true;
+    // The previous byte's transmit delay still holds the line. (Only the
+    // sender with the turn changes lineFreeAt.)
+    if (Clock::now() < op.lineFreeAt)
+        op.cv.wait_until(lock, std::min(deadline, op.lineFreeAt), givenUp);
+    if (givenUp() || Clock::now() < op.lineFreeAt) {
+        op.turnTaken = false;
+        op.cv.notify_all();
+        return notTaken();
+    }
+    return ESendStatus::Sent;
+}
+
 ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancelSignal* cancel)
 {
     if (!op || !op->started)
@@ -189,35 +266,11 @@ ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancel
             op->cv.notify_all();
         });
     auto givenUp = [&] { return op->stop.IsCancelled() || (cancel && cancel->IsCancelled()); };
-    // Why the byte was not written when its sender stops waiting before the write.
-    auto notWritten = [&] {
-        if (cancel && cancel->IsCancelled())
-            return ESendStatus::Cancelled;
-        return op->stop.IsCancelled() ? StoppedStatus(*op) : ESendStatus::Busy;
-    };
 
     std::unique_lock<std::mutex> lock(op->mx); // released before wakeOnCancel is dropped
-    const uint64_t ticket = op->nextTicket++;
-    op->queue.push_back(ticket);
-    bool myTurn = op->cv.wait_until(lock, deadline, [&] {
-        return givenUp() || (!op->turnTaken && op->queue.front() == ticket);
-    });
-    if (!myTurn || givenUp()) {
-        op->queue.erase(std::find(op->queue.begin(), op->queue.end(), ticket));
-        op->cv.notify_all(); // the next in line may now be first
-        return notWritten();
-    }
-    op->queue.pop_front();
-    op->turnTaken = true;
-    // The previous byte's transmit delay still holds the line. (Only the
-    // sender with the turn changes lineFreeAt.)
-    if (Clock::now() < op->lineFreeAt)
-        op->cv.wait_until(lock, std::min(deadline, op->lineFreeAt), givenUp);
-    if (givenUp() || Clock::now() < op->lineFreeAt) {
-        op->turnTaken = false;
-        op->cv.notify_all();
-        return notWritten();
-    }
+    const ESendStatus turn = TakeTurn(*op, deadline, cancel, lock);
+    if (turn != ESendStatus::Sent)
+        return turn;
 
     // Close has not stopped the opening (tested under mx above), and it
     // closes the line only once `writing` is false again.
@@ -258,6 +311,27 @@ ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancel
     if (status == ESendStatus::Sent && Clock::now() < op->lineFreeAt)
         op->cv.wait_until(lock, std::min(deadline, op->lineFreeAt), givenUp);
     return status;
+}
+
+// Runs use(opening) on the current opening's line unless the opening has
+// stopped; Close waits until it is done before it closes the line.
+template <typename F>
+SResult CSerialPort::Impl::UseLine(F use)
+{
+    std::shared_ptr<COpening> op = Current();
+    if (!op)
+        return NotOpenResult();
+    {
+        std::lock_guard<std::mutex> lock(op->mx);
+        if (op->stop.IsCancelled())
+            return StoppedResult(*op);
+        ++op->lineUsers;
+    }
+    SResult result = use(*op);
+    std::lock_guard<std::mutex> lock(op->mx);
+    --op->lineUsers;
+    op->cv.notify_all();
+    return result;
 }
 
 void CSerialPort::Impl::ShowWriteError(COpening& op, const char* text, const CCancelSignal* cancel)
@@ -577,10 +651,10 @@ void CSerialPort::Close()
             op->reader.join();
     }
     {
-        // The stop has woken a sender inside its write; no sender starts one
-        // once stop is set.
+        // The stop has woken a sender inside its write, a break and a DTR
+        // pulse; none starts once stop is set.
         std::unique_lock<std::mutex> lock(op->mx);
-        op->cv.wait(lock, [&] { return !op->writing; });
+        op->cv.wait(lock, [&] { return !op->writing && op->lineUsers == 0; });
     }
     // The reader still running (if any) is this thread, on its way out
     // without touching the line again.
@@ -681,6 +755,80 @@ void CSerialPort::SetTransmitDelays(int charDelay, int lineDelay)
 {
     m_impl->charDelay = charDelay;
     m_impl->lineDelay = lineDelay;
+}
+
+SResult CSerialPort::SetDtr(bool asserted)
+{
+    return m_impl->UseLine([&](COpening& op) { return SetOutput(op, CSerialLine::EOutputLine::Dtr, asserted); });
+}
+
+SResult CSerialPort::SetRts(bool asserted)
+{
+    return m_impl->UseLine([&](COpening& op) { return SetOutput(op, CSerialLine::EOutputLine::Rts, asserted); });
+}
+
+SResult CSerialPort::ReadModemLines(SModemLines& lines)
+{
+    return m_impl->UseLine([&](COpening& op) { return ReadLines(op, lines); });
+}
+
+SResult CSerialPort::PulseDtr(int ms, const CCancelSignal* cancel)
+{
+    return m_impl->UseLine([&](COpening& op) {
+        SModemLines lines;
+        SResult result = ReadLines(op, lines);
+        if (result.ok)
+            result = SetOutput(op, CSerialLine::EOutputLine::Dtr, !lines.dtr);
+        if (!result.ok)
+            return result;
+        m_impl->Wait(&op, ms, cancel);
+        // Back to where it was, also after a cancel or a close.
+        result = SetOutput(op, CSerialLine::EOutputLine::Dtr, lines.dtr);
+        if (op.stop.IsCancelled())
+            return StoppedResult(op);
+        if (cancel && cancel->IsCancelled())
+            return CancelledResult();
+        return result;
+    });
+}
+
+SResult CSerialPort::SendBreak(int ms, const CCancelSignal* cancel)
+{
+    std::shared_ptr<COpening> op = m_impl->Current();
+    if (!op)
+        return NotOpenResult();
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kSendWaitMs);
+    CCancelSignal::Subscription wakeOnCancel;
+    if (cancel)
+        wakeOnCancel = Subscribe(cancel, [raw = op.get()] {
+            std::lock_guard<std::mutex> lock(raw->mx);
+            raw->cv.notify_all();
+        });
+    std::unique_lock<std::mutex> lock(op->mx); // released before wakeOnCancel is dropped
+    const ESendStatus turn = m_impl->TakeTurn(*op, deadline, cancel, lock);
+    if (turn != ESendStatus::Sent)
+        return SResult::Failure(SendStatusText(turn), "");
+    // As a sender in its write: Close waits until the break is over.
+    op->writing = true;
+    lock.unlock();
+    std::string reason;
+    CSerialLine::EControl r = op->line.SetBreak(true, reason);
+    if (r == CSerialLine::EControl::Done) {
+        m_impl->Wait(op.get(), ms, cancel);
+        r = op->line.SetBreak(false, reason); // also after a cancel or a close
+    }
+    lock.lock();
+    op->writing = false;
+    op->turnTaken = false;
+    op->cv.notify_all();
+    lock.unlock();
+    if (r != CSerialLine::EControl::Done)
+        return ControlResult(r, "the device cannot send a break", "Unable to send a break", reason);
+    if (op->stop.IsCancelled())
+        return StoppedResult(*op);
+    if (cancel && cancel->IsCancelled())
+        return CancelledResult();
+    return SResult::Success();
 }
 
 void CSerialPort::SetLineLostHandler(std::function<void()> handler)

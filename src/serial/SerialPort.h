@@ -10,6 +10,7 @@
 
 #include "core/Result.h"
 #include "serial/Dcb.h"
+#include "serial/ModemLines.h"
 
 class IUserPrompt;
 class ITerminalSink;
@@ -106,6 +107,25 @@ public:
     int InternalReadDelay() const;
     void SetInternalReadDelay(int ms);
     void SetTransmitDelays(int charDelay, int lineDelay); // CharDelay, LineDelay
+
+    // The modem lines and the break, callable from any thread. Each returns a
+    // failure, and leaves the port open, when no port is open, when the device
+    // has none (a pseudo-terminal, some USB adapters: the message says so) or
+    // refuses; the reason is the system's. These act on the line only: the
+    // engine's control block keeps its DTR and RTS fields, which the next
+    // ApplySettings and a reconnect put on the line again.
+    SResult SetDtr(bool asserted);
+    SResult SetRts(bool asserted);
+    SResult ReadModemLines(SModemLines& lines);
+    // Turns DTR over for ms milliseconds, then back to the level it had
+    // (from the usual asserted level: drops it, then raises it again). The
+    // wait ends early on cancel or close; DTR goes back either way.
+    SResult PulseDtr(int ms, const CCancelSignal* cancel = nullptr);
+    // Holds the line in the break state for ms milliseconds. It takes its
+    // turn with the senders, so no byte goes out during the break (nor is
+    // cut by it). The wait ends early on cancel or close; the break ends
+    // either way.
+    SResult SendBreak(int ms, const CCancelSignal* cancel = nullptr);
 
     // Called on the reader thread, once, when the device goes away (hang-up or
     // a lasting error) after the engine has shown its message; the owner then

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -147,7 +148,9 @@ TEST_F(TclSerial, CommandsAreRegistered)
 {
     const char* names[] = {"SendOut",           "SendOutR",          "SetVorlaReadDelay",
                            "GetVorlaReadDelay", "ResetVorlaReadDelay", "SetVorlaInternalReadDelay",
-                           "SetReadBufferSize", "GetReadBufferSize", "ResetReadBufferSize"};
+                           "SetReadBufferSize", "GetReadBufferSize", "ResetReadBufferSize",
+                           "SetDTR",            "SetRTS",            "PulseDTR",
+                           "SendBreak",         "GetModemLines"};
     for (const char* name : names)
         EXPECT_EQ(Result(std::string("llength [info commands ") + name + "]"), "1") << name;
 }
@@ -459,4 +462,150 @@ TEST_F(TclSerial, ModemCheckScriptPassesOnlyAgainstTheModem)
     shown = Run(MakeSourceCommand(path));
     ASSERT_EQ(shown.size(), 3u) << ::testing::PrintToString(shown);
     EXPECT_EQ(shown[1], (SConsoleEntry{"FAIL: 8 of 8 checks failed: AT AT AT ATI ATE0 AT ATE1 ATQ9\n", kConsoleError}));
+}
+
+const char kNoModemLines[] = "Error : the device has no modem lines (COM1: Inappropriate ioctl for device)\n";
+
+// A pseudo-terminal has no modem lines: each command that needs them fails
+// with the system's reason, a script can catch it, and the port stays open
+// and working. A break needs no modem line, and the pseudo-terminal takes it.
+TEST_F(TclSerial, ControlLinesOnAPseudoTerminalFailCleanlyAndKeepThePort)
+{
+    Connect(CDevSim::EMode::Modem, 100);
+    for (const char* line : {"SetDTR 1", "SetDTR 0", "SetRTS 1", "SetRTS 0", "PulseDTR 10", "GetModemLines"})
+        EXPECT_EQ(Run(line), Shows(kNoModemLines, kConsoleError)) << line;
+    EXPECT_EQ(Result("catch {PulseDTR 1}"), "1");
+    const auto start = Clock::now();
+    EXPECT_EQ(Run("SendBreak"), Shows(""));
+    EXPECT_GE(MsSince(start), 250); // the default length
+    EXPECT_EQ(Run("SendBreak 0"), Shows(""));
+    EXPECT_TRUE(m_port.IsOpen());
+    EXPECT_EQ(Result("SetVorlaInternalReadDelay 50; SendOutR AT\\r"), "\r\nOK\r\n");
+}
+
+// Bad arguments are refused with a message naming the problem before
+// anything reaches the line; without a port each command says so.
+TEST_F(TclSerial, ControlLineCommandsRefuseBadArguments)
+{
+    StartDevice(CDevSim::EMode::Silent);
+    OpenEngine(); // the window has no port open
+    const auto error = [](const std::string& text) { return Shows(text + "\n", kConsoleError); };
+    const auto usage = [&](const std::string& form) {
+        return error("Error : wrong # args: should be \"" + form + "\"");
+    };
+    const auto level = [&](const std::string& arg) {
+        return error("Error : level must be 0 or 1, not \"" + arg + "\"");
+    };
+    const std::vector<SSettingCase> noPort = {
+        {"SetDTR 1", error("Error : No Port Open to set DTR")},
+        {"SetRTS 0", error("Error : No Port Open to set RTS")},
+        {"PulseDTR 10", error("Error : No Port Open to pulse DTR")},
+        {"SendBreak", error("Error : No Port Open to send a break")},
+        {"GetModemLines", error("Error : No Port Open to read the modem lines")},
+    };
+    for (const SSettingCase& c : noPort)
+        EXPECT_EQ(Run(c.line), c.shown) << c.line;
+    m_tcl.owner.openPort = 1;
+    const std::vector<SSettingCase> cases = {
+        {"SetDTR", usage("SetDTR ?-i chan? 0|1")},
+        {"SetDTR 1 0", usage("SetDTR ?-i chan? 0|1")},
+        {"SetRTS", usage("SetRTS ?-i chan? 0|1")},
+        {"SetDTR 2", level("2")},
+        {"SetRTS on", level("on")},
+        {"SetDTR -1", level("-1")},
+        {"PulseDTR", usage("PulseDTR ?-i chan? ms")},
+        {"PulseDTR -5", error("Error : duration must not be negative")},
+        {"PulseDTR 1.5", error("expected integer but got \"1.5\"")},
+        {"SendBreak 60000 1", usage("SendBreak ?-i chan? ?ms?")},
+        {"SendBreak abc", error("expected integer but got \"abc\"")},
+        {"SendBreak 99999999999", error("Error : duration must be from 0 to 2147483647 ms, not 99999999999")},
+        {"SendBreak -x 10", error("Error : unknown option \"-x\": should be -i chan")},
+        {"SendBreak -i", usage("SendBreak ?-i chan? ?ms?")},
+        {"SendBreak -i nosuch 60000", error("can not find channel named \"nosuch\"")},
+        {"GetModemLines 1", usage("GetModemLines ?-i chan?")},
+    };
+    for (const SSettingCase& c : cases)
+        EXPECT_EQ(Run(c.line), c.shown) << c.line;
+    EXPECT_EQ(ReceivedUpToMarker(), "");
+}
+
+// A long break holds the line against the other senders, and Ctrl+Break or
+// a close ends it at once; after a cancel the port goes on sending.
+TEST_F(TclSerial, LongBreakEndsOnCancelAndOnClose)
+{
+    struct SInterrupt {
+        std::function<void()> interrupt;
+        std::vector<SConsoleEntry> shown;
+    };
+    const std::vector<SInterrupt> cases = {
+        {[&] { m_tcl.host.CancelEvaluation(); }, Shows("eval unwound\n", kConsoleError)},
+        {[&] { m_port.Close(); }, Shows("Error : the port was closed\n", kConsoleError)},
+    };
+    Connect(CDevSim::EMode::Silent);
+    for (const SInterrupt& c : cases) {
+        const std::size_t from = m_tcl.owner.console.Size();
+        m_tcl.Submit("SendBreak 60000\n");
+        // Once the break holds the line a byte of another sender waits out its
+        // 2000 ms and does not go out; until then the probes go out.
+        const auto deadline = Clock::now() + std::chrono::milliseconds(kIdleTimeoutMs);
+        bool held = false;
+        while (!held && Clock::now() < deadline)
+            held = !m_port.SendByte('p');
+        ASSERT_TRUE(held);
+        const std::size_t probes = m_device.ReceivedCount();
+        const auto start = Clock::now();
+        c.interrupt();
+        ASSERT_TRUE(m_tcl.host.WaitIdle(kIdleTimeoutMs));
+        EXPECT_LT(MsSince(start), 2000);
+        EXPECT_EQ(Merged(m_tcl.owner.console.Entries(from)), c.shown);
+        if (m_port.IsOpen()) {
+            EXPECT_EQ(Run("SendOut q"), Shows(""));
+            ASSERT_TRUE(WaitForByte('q'));
+            EXPECT_EQ(m_device.Received(), std::string(probes, 'p') + "q"); // the refused probe never went out
+            m_device.ClearReceived();
+        }
+    }
+}
+
+// With -i the commands work on a serial channel the script opened itself,
+// with no port open in the window. On a pseudo-terminal the modem lines are
+// refused as on the port (Tcl's own -ttystatus would report made-up levels),
+// a break is taken and Ctrl+Break ends a long one; a channel of another kind
+// gets Tcl's own error.
+TEST_F(TclSerial, DashIWorksOnATclSerialChannel)
+{
+    CDevSim second;
+    CDevSim::SOptions options;
+    options.mode = CDevSim::EMode::Silent;
+    std::string error;
+    ASSERT_TRUE(second.Start(options, error)) << error;
+    const std::string chan = Result("set c [open " + second.Path() + " r+]; fconfigure $c -mode 9600,n,8,1; set c");
+    const std::string noLines =
+        "Error : the device has no modem lines (" + chan + ": Inappropriate ioctl for device)\n";
+    for (const char* line : {"SetDTR -i $c 1", "SetRTS -i $c 0", "PulseDTR -i $c 10", "GetModemLines -i $c"})
+        EXPECT_EQ(Run(line), Shows(noLines, kConsoleError)) << line;
+    EXPECT_EQ(Run("SendBreak -i $c 10"), Shows(""));
+    EXPECT_EQ(Run("puts -nonewline $c hi; flush $c"), Shows(""));
+    ASSERT_TRUE(second.WaitForReceived(2, kIdleTimeoutMs));
+    EXPECT_EQ(second.Received(), "hi");
+
+    ASSERT_EQ(Result("set f [open /dev/null r]").substr(0, 4), "file");
+    auto first = [&](const std::string& line) {
+        const auto shown = Run(line);
+        return shown.empty() ? std::string() : shown[0].text.substr(0, shown[0].text.find(':'));
+    };
+    EXPECT_EQ(first("SetDTR -i $f 1"), "bad option \"-ttystatus\"");
+    EXPECT_EQ(first("GetModemLines -i $f"), "bad option \"-ttystatus\"");
+    EXPECT_EQ(first("SendBreak -i $f 60000"), "bad option \"-ttycontrol\"");
+
+    const std::size_t from = m_tcl.owner.console.Size();
+    m_tcl.Submit("puts started; SendBreak -i $c 60000\n");
+    ASSERT_TRUE(m_tcl.owner.console.WaitForText("started", kIdleTimeoutMs, from));
+    const auto start = Clock::now();
+    m_tcl.host.CancelEvaluation();
+    ASSERT_TRUE(m_tcl.host.WaitIdle(kIdleTimeoutMs));
+    EXPECT_LT(MsSince(start), 2000);
+    EXPECT_EQ(Merged(m_tcl.owner.console.Entries(from)),
+              (std::vector<SConsoleEntry>{{"started\n", kConsoleOutput}, {"eval unwound\n", kConsoleError}, kPrompt}));
+    EXPECT_EQ(Run("close $c; close $f"), Shows(""));
 }

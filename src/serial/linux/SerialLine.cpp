@@ -48,6 +48,36 @@ std::string OpenFailureReason(int err)
     }
 }
 
+// A driver without modem-control support answers ENOTTY (pseudo-terminals,
+// most USB adapters); some older ones answer EINVAL.
+CSerialLine::EControl ControlFailure(std::string& reason)
+{
+    const int err = errno;
+    reason = std::strerror(err);
+    const bool unsupported = err == ENOTTY || err == EINVAL || err == EOPNOTSUPP;
+    return unsupported ? CSerialLine::EControl::Unsupported : CSerialLine::EControl::Failed;
+}
+
+CSerialLine::EControl ReadLines(int fd, SModemLines& lines, std::string& reason)
+{
+    int bits = 0;
+    if (::ioctl(fd, TIOCMGET, &bits) != 0)
+        return ControlFailure(reason);
+    lines.cts = (bits & TIOCM_CTS) != 0;
+    lines.dsr = (bits & TIOCM_DSR) != 0;
+    lines.ri = (bits & TIOCM_RNG) != 0;
+    lines.dcd = (bits & TIOCM_CAR) != 0;
+    lines.dtr = (bits & TIOCM_DTR) != 0;
+    lines.rts = (bits & TIOCM_RTS) != 0;
+    return CSerialLine::EControl::Done;
+}
+
+CSerialLine::EControl NotOpen(std::string& reason)
+{
+    reason = "the port is not open";
+    return CSerialLine::EControl::Failed;
+}
+
 } // namespace
 
 // The wake-up is the last call, so that errno still says why when it fails.
@@ -213,6 +243,38 @@ CSerialLine::EWrite CSerialLine::WriteByte(unsigned char byte, int timeoutMs, co
         if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)))
             return EWrite::Ended;
     }
+}
+
+CSerialLine::EControl CSerialLine::SetOutputLine(EOutputLine line, bool asserted, std::string& reason)
+{
+    if (m_native->fd < 0)
+        return NotOpen(reason);
+    int bit = line == EOutputLine::Dtr ? TIOCM_DTR : TIOCM_RTS;
+    if (::ioctl(m_native->fd, asserted ? TIOCMBIS : TIOCMBIC, &bit) != 0)
+        return ControlFailure(reason);
+    return EControl::Done;
+}
+
+CSerialLine::EControl CSerialLine::ReadModemLines(SModemLines& lines, std::string& reason) const
+{
+    if (m_native->fd < 0)
+        return NotOpen(reason);
+    return ReadLines(m_native->fd, lines, reason);
+}
+
+CSerialLine::EControl CSerialLine::SetBreak(bool on, std::string& reason)
+{
+    if (m_native->fd < 0)
+        return NotOpen(reason);
+    if (::ioctl(m_native->fd, on ? TIOCSBRK : TIOCCBRK) != 0)
+        return ControlFailure(reason);
+    return EControl::Done;
+}
+
+CSerialLine::EControl ReadModemLinesOf(void* handle, SModemLines& lines, std::string& reason)
+{
+    // Tcl keeps a descriptor in the pointer-sized handle.
+    return ReadLines(static_cast<int>(reinterpret_cast<intptr_t>(handle)), lines, reason);
 }
 
 std::vector<std::string> FindSerialDevices(const std::string& devDir, const std::string& sysDir)
