@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <sstream>
 
 #include "core/CancelSignal.h"
 #include "console/ConsoleChannel.h"
@@ -35,7 +36,11 @@ struct CTclHost::Impl : ITclCommandContext {
 
     std::mutex m_mutex;            // guards the fields below
     std::condition_variable m_cv;  // texts and stop for the Tcl thread; ready, idle and finished for waiters
-    std::deque<std::string> m_inbox; // submitted texts not yet taken in by the Tcl thread
+    struct SText {
+        std::string text;
+        bool fromScript; // submitted by Run Script: an error names the file and line
+    };
+    std::deque<SText> m_inbox;     // submitted texts not yet taken in by the Tcl thread
     bool m_busy = false;           // the Tcl thread is taking in a text or evaluating
     bool m_evaluating = false;     // Tcl_CancelEval may be called on m_interp
     bool m_ready = false;          // the interpreter and its commands are in place
@@ -43,8 +48,9 @@ struct CTclHost::Impl : ITclCommandContext {
     Tcl_Interp* m_interp = nullptr; // created and deleted by the Tcl thread
 
     void Run();
-    bool NextText(std::string& text);
-    void Evaluate(Tcl_Interp* interp, const std::string& command);
+    bool NextText(std::string& text, bool& fromScript);
+    void Evaluate(Tcl_Interp* interp, const std::string& command, bool fromScript);
+    void Submit(const std::string& text, bool fromScript);
 
     void Print(const std::string& text, int kind) override
     {
@@ -79,12 +85,13 @@ void CTclHost::Impl::Run()
 
     std::string gathered; // the command buffer: text of a command not yet complete
     std::string text;
-    while (NextText(text)) {
+    bool fromScript = false;
+    while (NextText(text, fromScript)) {
         gathered += text;
         if (Tcl_CommandComplete(gathered.c_str())) {
             std::string command;
             command.swap(gathered);
-            Evaluate(interp, command);
+            Evaluate(interp, command, fromScript);
         }
     }
 
@@ -105,7 +112,7 @@ void CTclHost::Impl::Run()
 }
 
 // Waits for the next submitted text; false once the host is stopping.
-bool CTclHost::Impl::NextText(std::string& text)
+bool CTclHost::Impl::NextText(std::string& text, bool& fromScript)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_busy = false;
@@ -113,13 +120,38 @@ bool CTclHost::Impl::NextText(std::string& text)
     m_cv.wait(lock, [this] { return m_stopping.load() || !m_inbox.empty(); });
     if (m_stopping.load())
         return false;
-    text = std::move(m_inbox.front());
+    text = std::move(m_inbox.front().text);
+    fromScript = m_inbox.front().fromScript;
     m_inbox.pop_front();
     m_busy = true;
     return true;
 }
 
-void CTclHost::Impl::Evaluate(Tcl_Interp* interp, const std::string& command)
+// Where a script run by Run Script failed, from the error's trace: the
+// innermost file's line (`    (file "/x.tcl" line 3)`) and the lines of the
+// procedures called on the way there. Empty when the error did not happen
+// inside a file (one that could not be read, for example).
+static std::string ScriptErrorPlace(Tcl_Interp* interp, int code)
+{
+    Tcl_Obj* options = Tcl_GetReturnOptions(interp, code);
+    Tcl_IncrRefCount(options);
+    Tcl_Obj* key = Tcl_NewStringObj("-errorinfo", -1);
+    Tcl_IncrRefCount(key);
+    Tcl_Obj* info = nullptr;
+    std::istringstream trace(Tcl_DictObjGet(nullptr, options, key, &info) == TCL_OK && info ? Tcl_GetString(info) : "");
+    Tcl_DecrRefCount(key);
+    Tcl_DecrRefCount(options);
+    std::string place;
+    for (std::string line; std::getline(trace, line);) {
+        if (line.rfind("    (procedure \"", 0) == 0)
+            place += line + "\n";
+        if (line.rfind("    (file \"", 0) == 0)
+            return place + line + "\n";
+    }
+    return std::string();
+}
+
+void CTclHost::Impl::Evaluate(Tcl_Interp* interp, const std::string& command, bool fromScript)
 {
     // A cancel aimed at the previous evaluation may still be queued inside
     // Tcl, and an unwound interpreter stays unwound: clear both first, while
@@ -139,13 +171,18 @@ void CTclHost::Impl::Evaluate(Tcl_Interp* interp, const std::string& command)
     int length = command.size() > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(command.size());
     int code = Tcl_EvalEx(interp, command.data(), length, 0);
     std::string result = Tcl_GetStringResult(interp);
+    if (!result.empty())
+        result += "\n";
+    // Typed commands show the message only, as Tcl's own consoles do.
+    if (code == TCL_ERROR && fromScript)
+        result += ScriptErrorPlace(interp, code);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_evaluating = false;
     }
 
     if (!result.empty())
-        Print(result + "\n", code == TCL_ERROR ? kConsoleError : kConsoleOutput);
+        Print(result, code == TCL_ERROR ? kConsoleError : kConsoleOutput);
     Print(kConsolePrompt, kConsoleNotice);
 }
 
@@ -168,15 +205,17 @@ void CTclHost::AttachConsole()
     m_impl->m_ownerForCommands = owner;
 }
 
-void CTclHost::SubmitCommandText(const std::string& text)
+void CTclHost::SubmitCommandText(const std::string& text) { m_impl->Submit(text, false); }
+
+void CTclHost::Impl::Submit(const std::string& text, bool fromScript)
 {
     {
-        std::lock_guard<std::mutex> lock(m_impl->m_mutex);
-        if (m_impl->m_stopping.load())
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping.load())
             return;
-        m_impl->m_inbox.push_back(text);
+        m_inbox.push_back({text, fromScript});
     }
-    m_impl->m_cv.notify_all();
+    m_cv.notify_all();
 }
 
 void CTclHost::CancelEvaluation()
@@ -200,7 +239,7 @@ void CTclHost::RunScriptFile(const std::string& path)
         return;
     if (IConsole* console = m_impl->m_console.load())
         console->PrintToConsole("\n", kConsoleOutput);
-    SubmitCommandText(MakeSourceCommand(path));
+    m_impl->Submit(MakeSourceCommand(path), true);
 }
 
 void CTclHost::DeleteInterpreter() { Shutdown(kShutdownTimeoutMs); }

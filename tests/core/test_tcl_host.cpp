@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -275,4 +277,36 @@ TEST(TclHost, DeepRecursionIsAnErrorNotACrash)
         EXPECT_EQ(shown[0], (SConsoleEntry{"too many nested evaluations (infinite loop?)\n", kConsoleError})) << script;
     }
     EXPECT_EQ(h.Run("set a 5\n").front().text, "5\n");
+}
+
+// A script that fails under Run Script names its file and line (and the
+// line inside a procedure it called); the same error typed at the prompt
+// shows the message only, as Tcl's own consoles do.
+TEST(TclHost, RunScriptErrorsNameTheFileAndLine)
+{
+    char path[] = "/tmp/vorla-script-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string file = std::string("    (file \"") + path + "\" line ";
+    const std::string noSuch = "invalid command name \"nosuch\"\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"set a 1\nset b 2\nnosuch 3\nset c 4\n", noSuch + file + "3)\n"},
+        {"proc p {} {\n  set x 1\n  nosuch\n}\n\np\n", noSuch + "    (procedure \"p\" line 3)\n" + file + "6)\n"},
+        {"set a 1\n", ""},
+    };
+    CTclHostHarness h;
+    for (const auto& c : cases) {
+        std::ofstream(path) << c.first;
+        const size_t from = h.owner.console.Size();
+        h.host.RunScriptFile(path);
+        ASSERT_TRUE(h.host.WaitIdle(kIdleTimeoutMs));
+        std::vector<SConsoleEntry> expected = {{"\n", kConsoleOutput}, {c.second, kConsoleError}, kPrompt};
+        if (c.second.empty())
+            expected = {{"\n1\n", kConsoleOutput}, kPrompt};
+        EXPECT_EQ(Merged(h.owner.console.Entries(from)), expected) << c.first;
+    }
+    std::ofstream(path) << cases[0].first;
+    EXPECT_EQ(h.Run(MakeSourceCommand(path) + "\n"), (std::vector<SConsoleEntry>{{noSuch, kConsoleError}, kPrompt}));
+    std::remove(path);
 }
