@@ -125,14 +125,18 @@ int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seco
     QElapsedTimer stop;
     stop.start();
     host.CancelEvaluation();
+    qint64 stoppedMs = -1;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, [&] {
+        if (stoppedMs < 0 && !host.IsEvaluating())
+            stoppedMs = stop.elapsed();
         if (pane.document()->lastBlock().text() == "VORLA > " || stop.elapsed() > 60000)
             app.quit();
     });
     check.start(1);
     app.exec();
-    std::printf("endless puts: Ctrl+Break to the next prompt %lld ms\n", static_cast<long long>(stop.elapsed()));
+    std::printf("endless puts: Ctrl+Break: script stopped after %lld ms, the next prompt shown after %lld ms\n",
+                static_cast<long long>(stoppedMs), static_cast<long long>(stop.elapsed()));
     return 0;
 }
 
