@@ -6,6 +6,7 @@
 //   bench_console_output [lines]       the rate (default 100,000 lines)
 //   bench_console_output --endless S   resident memory while `while 1 {puts ...}`
 //                                      prints for S seconds, sampled every second
+//   bench_console_output --long N      one line of N characters
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -147,8 +148,11 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     int endlessSeconds = 0;
+    int longLine = 0;
     if (argc > 2 && std::string(argv[1]) == "--endless")
         endlessSeconds = std::atoi(argv[2]);
+    else if (argc > 2 && std::string(argv[1]) == "--long")
+        longLine = std::atoi(argv[2]);
     else if (argc > 1)
         g_lines = std::atoi(argv[1]);
     CUiBridge bridge;
@@ -176,7 +180,12 @@ int main(int argc, char** argv)
         }
         QElapsedTimer clock;
         clock.start();
-        host.SubmitCommandText("for {set i 0} {$i<" + std::to_string(g_lines) + "} {incr i} {puts \"line $i\"}\n");
+        if (longLine > 0) {
+            g_lines = 1;
+            host.SubmitCommandText("puts [string repeat z " + std::to_string(longLine) + "]\n");
+        } else {
+            host.SubmitCommandText("for {set i 0} {$i<" + std::to_string(g_lines) + "} {incr i} {puts \"line $i\"}\n");
+        }
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
             const QTextBlock last = pane.document()->lastBlock();
@@ -191,6 +200,10 @@ int main(int argc, char** argv)
         app.exec();
         bridge.Shutdown();
         host.DeleteInterpreter();
+    }
+    if (longLine > 0) {
+        std::printf("console pane: one line of %d characters shown in %.2f s\n", longLine, seconds);
+        return seconds > 0 ? 0 : 1;
     }
     std::printf("console pane: %d lines of puts shown in %.2f s (%.0f lines/s)\n", g_lines, seconds,
                 seconds > 0 ? g_lines / seconds : 0.0);
