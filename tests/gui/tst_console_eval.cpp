@@ -206,6 +206,10 @@ private slots:
         QVERIFY(echo >= 0);
         QCOMPARE(text.indexOf("\nset after done\n", echo + 1), -1);
         text.remove(echo, QString("\nset after done").size());
+        // Tcl writes a line and its line feed apart: an Enter between them
+        // leaves that line feed as an empty line below the entered one.
+        if (text.mid(echo, 2) == "\n\n")
+            text.remove(echo, 1);
         QString expected = "VORLA > " + flood + "\n";
         for (int i = 0; i < 20000; ++i)
             expected += QString::number(i) + "\n";
