@@ -32,9 +32,10 @@ SConsoleRun MakeConsoleRun(const std::string& text, int kind);
 class CConsoleOutputQueue {
 public:
     static constexpr std::size_t kDefaultBound = 4 << 20;
-    // Longest text of one run: a huge print is cut (between characters) so
-    // that the pane can take it a slice at a time.
-    static constexpr std::size_t kRunLimit = 64 << 10;
+    // Longest text of one run: joined text stops growing there and a long
+    // print is cut (between characters), so that the pane takes output in
+    // slices that fit in a frame.
+    static constexpr std::size_t kRunLimit = 8 << 10;
 
     explicit CConsoleOutputQueue(std::size_t bound = kDefaultBound) : m_bound(bound) {}
 
