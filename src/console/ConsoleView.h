@@ -65,6 +65,10 @@ public:
 
     // The most characters the pane keeps (line breaks count).
     static constexpr int kConsoleCapacity = 0xFFFFFF;
+    // The output a writer may queue before it waits. The pane shows 3 to 5 MB
+    // of short lines a second: a larger backlog would hold the prompt after
+    // Ctrl+Break, and anything the UI thread prints, for seconds.
+    static constexpr std::size_t kOutputBacklog = 1 << 20;
 
     // IConsole. A worker's print or clear is queued; on the UI thread it
     // takes effect at once, after everything queued before it.
@@ -129,7 +133,7 @@ private:
     CUiBridge& m_bridge;
     IUserPrompt& m_prompt;
     IConsolePaneOwner& m_owner;
-    CConsoleOutputQueue m_output;   // written by any thread, drained on the UI thread (locks inside)
+    CConsoleOutputQueue m_output{kOutputBacklog}; // written by any thread, drained on the UI thread (locks inside)
     QTimer m_outputTimer;           // the next batch of queued output (UI thread)
     QElapsedTimer m_lastBatch;      // when the last batch started (UI thread)
     int m_capacity = kConsoleCapacity;

@@ -183,7 +183,7 @@ private slots:
         host.SetMainWindow(&owner);
         host.AttachConsole();
         host.SubmitCommandText("set s [string repeat x 999]; while 1 {puts $s}\n");
-        const std::size_t bound = CConsoleOutputQueue::kDefaultBound;
+        const std::size_t bound = CConsoleView::kOutputBacklog;
         QElapsedTimer clock;
         clock.start();
         std::size_t largest = 0;
