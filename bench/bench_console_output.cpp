@@ -2,16 +2,23 @@
 // thread evaluates a loop of 100,000 puts and every line goes through the
 // console channel into the pane. Prints the time until the fresh prompt
 // stands after the last line, beside the same loop in tclsh writing to a file.
+//
+//   bench_console_output [lines]       the rate (default 100,000 lines)
+//   bench_console_output --endless S   resident memory while `while 1 {puts ...}`
+//                                      prints for S seconds, sampled every second
+//   bench_console_output --long N      one line of N characters
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTextBlock>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/IUserPrompt.h"
 #include "widgets/UiBridge.h"
@@ -65,13 +72,88 @@ double TclshSeconds()
     return clock.nsecsElapsed() / 1e9;
 }
 
+// Resident memory of this process in kB (VmRSS), 0 if unknown.
+long ResidentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        long kb = 0;
+        if (key == "VmRSS:" && status >> kb)
+            return kb;
+        status.ignore(1 << 16, '\n');
+    }
+    return 0;
+}
+
+// Samples the resident memory once a second while a script prints without
+// end; the pane stays on screen, so painting and trimming are part of it.
+int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seconds)
+{
+    const long startKb = ResidentKb();
+    std::printf("endless puts: resident %ld kB at start\n", startKb);
+    host.SubmitCommandText("set i 0; while 1 {puts \"line [incr i]\"}\n");
+    QElapsedTimer clock;
+    clock.start();
+    QTimer sample;
+    int second = 0;
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        ++second;
+        std::printf("  %2d s: resident %ld kB (+%ld), pane %d characters in %d lines\n", second, ResidentKb(),
+                    ResidentKb() - startKb, pane.document()->characterCount() - 1, pane.document()->blockCount());
+        std::fflush(stdout);
+        if (second >= seconds)
+            app.quit();
+    });
+    sample.start(1000);
+    // How late the event loop answers while the output floods in: a 5 ms
+    // timer's gaps beyond its interval.
+    std::vector<qint64> lateMs;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { lateMs.push_back(std::max<qint64>(0, sinceTick.restart() - 5)); });
+    tick.start(5);
+    app.exec();
+    sample.stop();
+    tick.stop();
+    std::sort(lateMs.begin(), lateMs.end());
+    if (!lateMs.empty())
+        std::printf("endless puts: event loop late by p99 %lld ms, worst %lld ms\n",
+                    static_cast<long long>(lateMs[lateMs.size() * 99 / 100]), static_cast<long long>(lateMs.back()));
+
+    // Ctrl+Break: how long until the fresh prompt stands after what was queued.
+    QElapsedTimer stop;
+    stop.start();
+    host.CancelEvaluation();
+    qint64 stoppedMs = -1;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (stoppedMs < 0 && !host.IsEvaluating())
+            stoppedMs = stop.elapsed();
+        if (pane.document()->lastBlock().text() == "VORLA > " || stop.elapsed() > 60000)
+            app.quit();
+    });
+    check.start(1);
+    app.exec();
+    std::printf("endless puts: Ctrl+Break: script stopped after %lld ms, the next prompt shown after %lld ms\n",
+                static_cast<long long>(stoppedMs), static_cast<long long>(stop.elapsed()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    if (argc > 1)
+    int endlessSeconds = 0;
+    int longLine = 0;
+    if (argc > 2 && std::string(argv[1]) == "--endless")
+        endlessSeconds = std::atoi(argv[2]);
+    else if (argc > 2 && std::string(argv[1]) == "--long")
+        longLine = std::atoi(argv[2]);
+    else if (argc > 1)
         g_lines = std::atoi(argv[1]);
     CUiBridge bridge;
     CBenchPrompt prompt;
@@ -87,9 +169,23 @@ int main(int argc, char** argv)
         CTclHost host;
         host.SetMainWindow(&owner);
         host.AttachConsole();
+        if (endlessSeconds > 0) {
+            EndlessPrint(app, pane, host, endlessSeconds);
+            QElapsedTimer stop;
+            stop.start();
+            bridge.Shutdown();
+            host.DeleteInterpreter();
+            std::printf("endless puts: stopped in %lld ms\n", static_cast<long long>(stop.elapsed()));
+            return 0;
+        }
         QElapsedTimer clock;
         clock.start();
-        host.SubmitCommandText("for {set i 0} {$i<" + std::to_string(g_lines) + "} {incr i} {puts \"line $i\"}\n");
+        if (longLine > 0) {
+            g_lines = 1;
+            host.SubmitCommandText("puts [string repeat z " + std::to_string(longLine) + "]\n");
+        } else {
+            host.SubmitCommandText("for {set i 0} {$i<" + std::to_string(g_lines) + "} {incr i} {puts \"line $i\"}\n");
+        }
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
             const QTextBlock last = pane.document()->lastBlock();
@@ -104,6 +200,10 @@ int main(int argc, char** argv)
         app.exec();
         bridge.Shutdown();
         host.DeleteInterpreter();
+    }
+    if (longLine > 0) {
+        std::printf("console pane: one line of %d characters shown in %.2f s\n", longLine, seconds);
+        return seconds > 0 ? 0 : 1;
     }
     std::printf("console pane: %d lines of puts shown in %.2f s (%.0f lines/s)\n", g_lines, seconds,
                 seconds > 0 ? g_lines / seconds : 0.0);

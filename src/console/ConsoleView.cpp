@@ -7,6 +7,8 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
 #include <string>
 
 #include "core/IUserPrompt.h"
@@ -18,6 +20,12 @@ namespace {
 // The first columns of a line, as many as the prompt is long, are not editable.
 constexpr int kProtected = static_cast<int>(std::char_traits<char>::length(kConsolePrompt));
 static_assert(kProtected > 1 && kConsolePrompt[kProtected - 1] == ' ', "the prompt ends with its blank");
+
+// Queued output is shown at most once a frame, for at most kBatchMs of the
+// frame (so that keys and painting keep their turn), a slice at a time.
+constexpr int kFrameMs = 16;
+constexpr int kBatchMs = 10;
+constexpr std::size_t kSliceBytes = 16 << 10;
 
 QColor KindColour(int kind)
 {
@@ -53,26 +61,125 @@ CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneO
     m_outputEnd.setKeepPositionOnInsert(true);
     m_inputStart = QTextCursor(document());
     m_inputStart.setKeepPositionOnInsert(true);
+
+    m_outputTimer.setSingleShot(true);
+    connect(&m_outputTimer, &QTimer::timeout, this, &CConsoleView::ShowOutputFrame);
+    // Runs on the writer's thread: only posts. A call still posted when the
+    // pane goes is dropped with it.
+    m_output.SetDataWaitingHandler(
+        [this] { QMetaObject::invokeMethod(this, [this] { OnOutputWaiting(); }, Qt::QueuedConnection); });
 }
 
-CConsoleView::~CConsoleView() { StopPaste(); }
+CConsoleView::~CConsoleView()
+{
+    m_output.Abort();
+    StopPaste();
+}
 
 void CConsoleView::PrintToConsole(const std::string& text, int kind)
 {
-    const QString qtext = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-    m_bridge.Call([&] { PrintOnUiThread(qtext, kind); });
+    if (!m_bridge.OnUiThread()) {
+        m_output.Print(text, kind);
+        return;
+    }
+    // The UI thread never waits for room: it is the one that makes it.
+    ShowAllQueuedOutput();
+    ShowRuns({MakeConsoleRun(text, kind)});
 }
 
-void CConsoleView::PrintOnUiThread(const QString& text, int kind)
+void CConsoleView::ClearAll()
 {
+    if (!m_bridge.OnUiThread()) {
+        m_output.Clear();
+        return;
+    }
+    std::vector<SConsoleRun> cleared; // shown and cleared at once: not shown at all
+    m_output.Take(std::numeric_limits<std::size_t>::max(), cleared);
+    ClearPane();
+}
+
+void CConsoleView::AbortOutput() { m_output.Abort(); }
+
+void CConsoleView::OnOutputWaiting()
+{
+    if (m_outputTimer.isActive())
+        return;
+    const qint64 since = m_lastBatch.isValid() ? m_lastBatch.elapsed() : kFrameMs;
+    m_outputTimer.start(static_cast<int>(std::max<qint64>(0, kFrameMs - since)));
+}
+
+void CConsoleView::ShowOutputFrame()
+{
+    m_lastBatch.start();
+    std::vector<SConsoleRun> runs;
+    bool left = true;
+    while (left && m_lastBatch.elapsed() < kBatchMs) {
+        runs.clear();
+        left = m_output.Take(kSliceBytes, runs);
+        ShowRuns(runs);
+    }
+    if (left) // the next frame comes back for the rest without being told
+        m_outputTimer.start(static_cast<int>(std::max<qint64>(0, kFrameMs - m_lastBatch.elapsed())));
+}
+
+void CConsoleView::ShowAllQueuedOutput()
+{
+    std::vector<SConsoleRun> runs;
+    m_output.Take(std::numeric_limits<std::size_t>::max(), runs);
+    ShowRuns(runs);
+}
+
+void CConsoleView::ShowRuns(const std::vector<SConsoleRun>& runs)
+{
+    if (runs.empty())
+        return;
     HoldPainting();
-    if (text == QLatin1String(kConsolePrompt))
-        ShowPrompt(ColourFormat(KindColour(kind)));
-    else
-        InsertOutput(text, ColourFormat(KindColour(kind)));
+    for (const SConsoleRun& run : runs) {
+        switch (run.type) {
+        case SConsoleRun::kText:
+            InsertOutput(QString::fromUtf8(run.text.data(), static_cast<int>(run.text.size())),
+                         ColourFormat(KindColour(run.kind)));
+            break;
+        case SConsoleRun::kPrompt:
+            ShowPrompt(ColourFormat(KindColour(run.kind)));
+            break;
+        case SConsoleRun::kClear:
+            ClearPane();
+            break;
+        }
+    }
+    DropOldestLines();
     KeepCaretInInput(); // and the keyboard focus stays where the user put it
     if (currentCharFormat().foreground().color() != QColor(0, 0, 0))
         setCurrentCharFormat(ColourFormat(Qt::black));
+}
+
+void CConsoleView::ClearPane()
+{
+    QTextCursor all(document());
+    all.select(QTextCursor::Document);
+    all.removeSelectedText();
+    SetOutputEnd(0);
+    m_inputStart.setPosition(0);
+}
+
+void CConsoleView::DropOldestLines()
+{
+    const int excess = EndOfText() - m_capacity;
+    if (excess <= 0)
+        return;
+    // Whole lines from the top, up to the one that holds the last character
+    // that must go. The input and the output line still being written stay:
+    // only a single output line longer than the capacity loses its start.
+    const QTextBlock last = document()->findBlock(excess - 1);
+    int cut = last.position() + last.length();
+    if (cut > m_outputEnd.position())
+        cut = std::min(excess, m_outputEnd.position());
+    if (cut <= 0)
+        return;
+    QTextCursor front(document());
+    front.setPosition(cut, QTextCursor::KeepAnchor);
+    front.removeSelectedText();
 }
 
 void CConsoleView::InsertOutput(const QString& text, const QTextCharFormat& format)
@@ -195,17 +302,6 @@ void CConsoleView::HoldPainting()
     });
 }
 
-void CConsoleView::ClearAll()
-{
-    m_bridge.Call([this] {
-        QTextCursor all(document());
-        all.select(QTextCursor::Document);
-        all.removeSelectedText();
-        SetOutputEnd(0);
-        m_inputStart.setPosition(0);
-    });
-}
-
 int CConsoleView::HistoryCount() const { return m_history.GetCount(); }
 
 std::string CConsoleView::HistoryAt(int index) const { return m_history.GetAt(index); }
@@ -309,6 +405,8 @@ void CConsoleView::SetInputColour()
 
 void CConsoleView::OnEnter()
 {
+    // Output printed before Enter stands above the entered line.
+    ShowAllQueuedOutput();
     // What the user typed after the prompt, exactly; the prompt is not part of it.
     const std::string input = InputText().toUtf8().toStdString();
     MoveCaretToEnd(this);
@@ -406,7 +504,9 @@ std::string CConsoleView::EnterPastedText(const QString& text)
 {
     // A pasted line is entered as if typed at the end of the input. A line
     // that ends with a line feed is then submitted whole, with whatever the
-    // user typed before it: returns that typed text.
+    // user typed before it: returns that typed text. Output printed before
+    // it comes first.
+    ShowAllQueuedOutput();
     HoldPainting();
     const std::string typedBefore = InputText().toUtf8().toStdString();
     if (!text.isEmpty())

@@ -1,14 +1,18 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTextCursor>
+#include <QTimer>
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/CancelSignal.h"
 #include "console/CommandHistory.h"
+#include "console/ConsoleOutputQueue.h"
 #include "console/IConsole.h"
 
 class CUiBridge;
@@ -47,17 +51,37 @@ public:
 // first columns (as many as kConsolePrompt is long) are the prompt: after
 // output that has not ended its line a line break stands between them (see
 // OpenInputLine).
+//
+// Output printed on other threads waits in a queue (CConsoleOutputQueue) and
+// is shown in batches, at most once a frame. Whatever the UI thread does with
+// the text in order with output (print, clear, Enter, a pasted line) first
+// shows everything queued before it. The pane keeps the newest
+// kConsoleCapacity characters, dropping whole lines from the top.
 class CConsoleView : public QPlainTextEdit, public IConsole {
     Q_OBJECT
 public:
     CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneOwner& owner, QWidget* parent = nullptr);
     ~CConsoleView() override;
 
-    // IConsole. PrintToConsole runs on the UI thread; a worker waits for it.
+    // The most characters the pane keeps (line breaks count).
+    static constexpr int kConsoleCapacity = 0xFFFFFF;
+    // The output a writer may queue before it waits. The pane shows 3 to 5 MB
+    // of short lines a second: a larger backlog would hold the prompt after
+    // Ctrl+Break, and anything the UI thread prints, for seconds.
+    static constexpr std::size_t kOutputBacklog = 1 << 20;
+
+    // IConsole. A worker's print or clear is queued; on the UI thread it
+    // takes effect at once, after everything queued before it.
     void PrintToConsole(const std::string& text, int kind) override;
     void ClearAll() override;
+    void AbortOutput() override;
     int HistoryCount() const override;
     std::string HistoryAt(int index) const override;
+
+    // Output queued by workers and not yet shown (bytes, as the queue counts).
+    std::size_t QueuedOutput() const { return m_output.Waiting(); }
+    // Fewer characters than kConsoleCapacity, for tests of the trimming.
+    void SetCapacity(int characters) { m_capacity = characters; }
 
     CCommandHistory& History() { return m_history; }
 
@@ -82,7 +106,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void PrintOnUiThread(const QString& text, int kind);
+    void OnOutputWaiting();
+    void ShowOutputFrame();
+    void ShowAllQueuedOutput();
+    void ShowRuns(const std::vector<SConsoleRun>& runs);
+    void ClearPane();
+    void DropOldestLines();
     void InsertOutput(const QString& text, const QTextCharFormat& format);
     void ShowPrompt(const QTextCharFormat& format);
     void OpenInputLine();
@@ -104,6 +133,10 @@ private:
     CUiBridge& m_bridge;
     IUserPrompt& m_prompt;
     IConsolePaneOwner& m_owner;
+    CConsoleOutputQueue m_output{kOutputBacklog}; // written by any thread, drained on the UI thread (locks inside)
+    QTimer m_outputTimer;           // the next batch of queued output (UI thread)
+    QElapsedTimer m_lastBatch;      // when the last batch started (UI thread)
+    int m_capacity = kConsoleCapacity;
     CCommandHistory m_history;      // written on the UI thread, read by the Tcl thread (locks inside)
     std::thread m_pasteThread;      // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread

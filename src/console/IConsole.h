@@ -17,11 +17,17 @@ inline constexpr const char* kConsolePrompt = "VORLA > ";
 class IConsole {
 public:
     virtual ~IConsole() = default;
-    // Appends text in the colour of its kind. Callable from any thread;
-    // returns once the text stands in the pane (or at once during shut-down).
+    // Appends text in the colour of its kind. Callable from any thread, in
+    // order with every other print and clear; returns once the text is queued
+    // for the pane (a writer may wait while much output is queued), on the
+    // pane's own thread once it is shown.
     virtual void PrintToConsole(const std::string& text, int kind) = 0;
-    // Removes all text of the pane.
+    // Removes all text of the pane, in order with the prints around it.
     virtual void ClearAll() = 0;
+    // Shut-down of the threads that print: a print waiting for room returns
+    // at once, and later prints from other threads are dropped. A console
+    // that never holds a writer has nothing to release.
+    virtual void AbortOutput() {}
     // Read access to the pane's command history (slot 0 is the newest).
     virtual int HistoryCount() const = 0;
     virtual std::string HistoryAt(int index) const = 0;

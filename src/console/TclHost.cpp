@@ -258,6 +258,10 @@ bool CTclHost::Shutdown(int timeoutMs)
         impl.m_cancel.Cancel();
     }
     impl.m_cv.notify_all();
+    // The Tcl thread may be waiting for room in the console's output: nobody
+    // drains it while this thread waits here.
+    if (IConsole* console = impl.m_console.load())
+        console->AbortOutput();
 
     bool finished;
     {

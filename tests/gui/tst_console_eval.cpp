@@ -170,15 +170,51 @@ private slots:
         frame->OnDisconnect();
     }
 
+    void closeDuringBusyScriptEndsPromptly_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("busy loop") << "while 1 {}";
+        QTest::newRow("printing loop") << "while 1 {puts x}";
+        QTest::newRow("loop printing long lines") << "set s [string repeat x 5000]; while 1 {puts $s}";
+    }
+
     void closeDuringBusyScriptEndsPromptly()
     {
+        QFETCH(QString, script);
         auto frame = MakeFrame();
-        Enter(*frame, "while 1 {}");
+        Enter(*frame, script);
         QTest::qWait(100);
         QElapsedTimer timer;
         timer.start();
         frame->close();
+        frame.reset();
         QVERIFY(timer.elapsed() < 2000);
+    }
+
+    // A command that floods the console, and one typed ahead while it runs:
+    // every line once and in order, each command's output before its prompt.
+    void floodOfOutputKeepsItsOrder()
+    {
+        auto frame = MakeFrame();
+        const QString flood = "for {set i 0} {$i < 20000} {incr i} {puts $i}";
+        Enter(*frame, flood);
+        Enter(*frame, "set after done");
+        QVERIFY(WaitForPromptAfter(*frame, "VORLA > done\n", 60000));
+        QString text = frame->Console()->toPlainText();
+        // The typed-ahead line stands where Enter found the output.
+        const int echo = text.indexOf("\nset after done\n");
+        QVERIFY(echo >= 0);
+        QCOMPARE(text.indexOf("\nset after done\n", echo + 1), -1);
+        text.remove(echo, QString("\nset after done").size());
+        // Tcl writes a line and its line feed apart: an Enter between them
+        // leaves that line feed as an empty line below the entered one.
+        if (text.mid(echo, 2) == "\n\n")
+            text.remove(echo, 1);
+        QString expected = "VORLA > " + flood + "\n";
+        for (int i = 0; i < 20000; ++i)
+            expected += QString::number(i) + "\n";
+        expected += "VORLA > done\nVORLA > ";
+        QCOMPARE(text, expected);
     }
 };
 

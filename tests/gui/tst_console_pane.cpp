@@ -1,16 +1,38 @@
 #include <QClipboard>
 #include <QtTest>
 
+#include <future>
 #include <mutex>
 #include <thread>
 
 #include "GuiTestSupport.h"
 #include "widgets/UiBridge.h"
 #include "console/ConsoleView.h"
+#include "console/TclHost.h"
+#include "serial/PortMap.h"
+#include "serial/SerialPort.h"
 
 // The console pane on its own, with a recording submitter.
 class TestConsolePane : public QObject {
     Q_OBJECT
+
+    // The main window as the interpreter host sees it: just the pane.
+    class CHostOwner : public ITclHostOwner {
+    public:
+        CHostOwner(CConsoleView& pane, CSerialPort& port, IUserPrompt& prompt)
+            : m_pane(pane), m_port(port), m_prompt(prompt)
+        {
+        }
+        IConsole* ConsolePane() override { return &m_pane; }
+        int OpenPort() const override { return 0; }
+        CSerialPort& SerialPort() override { return m_port; }
+        IUserPrompt& Prompt() override { return m_prompt; }
+
+    private:
+        CConsoleView& m_pane;
+        CSerialPort& m_port;
+        IUserPrompt& m_prompt;
+    };
 
     struct Fixture : IConsolePaneOwner {
         CUiBridge bridge;
@@ -36,6 +58,16 @@ class TestConsolePane : public QObject {
             std::lock_guard<std::mutex> lock(mutex);
             return submitted;
         }
+        // Runs fn on a thread of its own while the UI thread takes no events;
+        // false if fn did not return by itself (then events are taken until
+        // it does, so that the test fails instead of hanging).
+        bool OnWorker(const std::function<void()>& fn)
+        {
+            auto done = std::async(std::launch::async, fn);
+            const bool returned = done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+            WaitUntil([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 60000);
+            return returned;
+        }
         void Type(const QString& text) { QTest::keyClicks(&pane, text); }
         void Key(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(&pane, key, mods); }
         int Caret() { return pane.textCursor().position(); }
@@ -56,20 +88,117 @@ private slots:
         QCOMPARE(ColourAt(&f.pane, f.pane.document()->characterCount() - 2), QColor(0, 0, 0));
     }
 
-    void printFromWorkerReturnsOnlyOnceShown()
+    void printFromWorkerReturnsWithoutWaitingForTheUiThread()
     {
         Fixture f;
-        bool shownWhenReturned = false;
-        std::thread worker([&] {
+        QVERIFY2(f.OnWorker([&] {
             f.pane.PrintToConsole("from worker\n", kConsoleError);
-            // Safe to read here only because the UI thread is blocked in join... it is not:
-            // ask the bridge, which runs on the UI thread, to look.
-            f.bridge.Call([&] { shownWhenReturned = f.pane.toPlainText().contains("from worker"); });
-        });
-        QVERIFY(WaitUntil([&] { return shownWhenReturned; }));
-        worker.join();
-        const int pos = f.pane.toPlainText().indexOf("from worker");
-        QCOMPARE(ColourAt(&f.pane, pos), QColor(255, 0, 0));
+            f.pane.PrintToConsole("second\n", kConsoleOutput);
+        }),
+                 "a print waited for the UI thread");
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("second"); }));
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > from worker\nsecond\n"));
+        QCOMPARE(ColourAt(&f.pane, 8), QColor(255, 0, 0));
+        QCOMPARE(ColourAt(&f.pane, 20), QColor(0, 0, 0));
+    }
+
+    // What the UI thread puts in the text (a print, Enter, a pasted line, a
+    // clear) comes after the output a worker printed before it, even while
+    // that output still waits to be shown.
+    void uiThreadTextComesAfterOutputPrintedBeforeIt()
+    {
+        Fixture f;
+        QVERIFY(f.OnWorker([&] { f.pane.PrintToConsole("one\n", kConsoleOutput); }));
+        f.pane.PrintToConsole("two\n", kConsoleNotice);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > one\ntwo\n"));
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        f.Type("x");
+        QVERIFY(f.OnWorker([&] { f.pane.PrintToConsole("three\n", kConsoleOutput); }));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > one\ntwo\nthree\nVORLA > x\n"));
+        // A pasted line while the output before it waits for the next frame
+        // (one was just shown).
+        QVERIFY(f.OnWorker([&] { f.pane.PrintToConsole("four\n", kConsoleOutput); }));
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().endsWith("four\n"); }));
+        QVERIFY(f.OnWorker([&] {
+            f.pane.PrintToConsole("five\n", kConsoleOutput);
+            f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        }));
+        QApplication::clipboard()->setText("y\n");
+        f.pane.OnEditPaste();
+        QVERIFY(WaitUntil([&] { return !f.pane.IsPasteBusy(); }));
+        QCOMPARE(f.pane.toPlainText(), QString("VORLA > one\ntwo\nthree\nVORLA > x\nfour\nfive\nVORLA > y\n"));
+        // A worker's clear keeps its place: it removes what came before it only.
+        QVERIFY(f.OnWorker([&] {
+            f.pane.PrintToConsole("six\n", kConsoleOutput);
+            f.pane.ClearAll();
+            f.pane.PrintToConsole("seven\n", kConsoleOutput);
+        }));
+        f.pane.PrintToConsole("eight\n", kConsoleOutput);
+        QCOMPARE(f.pane.toPlainText(), QString("seven\neight\n"));
+        QCOMPARE(f.Submitted(), (std::vector<std::string>{"x\n", "y\n"}));
+    }
+
+    // A script that prints without end: the pane keeps the newest lines up to
+    // its capacity, and the user's input stays whole below them.
+    void fullPaneDropsItsOldestLines()
+    {
+        Fixture f;
+        constexpr int kCapacity = 1000;
+        f.pane.SetCapacity(kCapacity);
+        f.Type("abc");
+        QVERIFY(f.OnWorker([&] {
+            for (int i = 0; i < 500; ++i)
+                f.pane.PrintToConsole(QString("line %1\n").arg(i, 3, 10, QChar('0')).toStdString(), kConsoleOutput);
+        }));
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("line 499"); }));
+        QString text = f.pane.toPlainText();
+        QVERIFY2(text.size() <= kCapacity, qPrintable(QString::number(text.size())));
+        QVERIFY(text.endsWith("line 499\nVORLA > abc"));
+        QStringList lines = text.split('\n');
+        lines.removeLast();
+        QVERIFY(lines.size() > 90);
+        for (int i = 0; i < lines.size(); ++i) // whole lines, the newest, in order
+            QCOMPARE(lines[i], QString("line %1").arg(500 - lines.size() + i, 3, 10, QChar('0')));
+        // One output line longer than the capacity keeps its newest characters.
+        QVERIFY(f.OnWorker([&] { f.pane.PrintToConsole(std::string(1500, 'y') + "z", kConsoleOutput); }));
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("z"); }));
+        text = f.pane.toPlainText();
+        QCOMPARE(text.size(), kCapacity);
+        QVERIFY(text.endsWith("yz\nVORLA > abc"));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"abc\n"});
+    }
+
+    // The interpreter floods the console while the UI thread shows nothing:
+    // its backlog stays at the bound, and shutting the interpreter down
+    // releases it at once (the UI thread, waiting for the join, drains nothing).
+    void floodingInterpreterWaitsAtTheBoundAndShutsDown()
+    {
+        Fixture f;
+        CPortMap ports;
+        CSerialPort port(f.prompt, ports);
+        CHostOwner owner(f.pane, port, f.prompt);
+        CTclHost host;
+        host.SetMainWindow(&owner);
+        host.AttachConsole();
+        host.SubmitCommandText("set s [string repeat x 999]; while 1 {puts $s}\n");
+        const std::size_t bound = CConsoleView::kOutputBacklog;
+        QElapsedTimer clock;
+        clock.start();
+        std::size_t largest = 0;
+        while (largest < bound && clock.elapsed() < 20000)
+            largest = std::max(largest, f.pane.QueuedOutput());
+        QVERIFY2(largest >= bound, "the backlog never reached the bound");
+        for (int i = 0; i < 1000; ++i)
+            largest = std::max(largest, f.pane.QueuedOutput());
+        QVERIFY2(largest < bound + 2048, qPrintable(QString::number(largest))); // a print beyond it at most
+        clock.restart();
+        QVERIFY(host.Shutdown(CTclHost::kShutdownTimeoutMs));
+        QVERIFY(clock.elapsed() < 1000);
+        // What was queued before the shut-down is still shown, in order.
+        QVERIFY(WaitUntil([&] { return f.pane.QueuedOutput() == 0; }));
+        QVERIFY(f.pane.toPlainText().startsWith("VORLA > " + QString(999, 'x') + "\n" + QString(999, 'x') + "\n"));
     }
 
     void enterSubmitsExactlyTheTypedText()

@@ -2,7 +2,8 @@
 # Ctrl+Break typed on a real keyboard stops a runaway Tcl command: the real
 # program under X, an endless loop typed into the console, then Ctrl+Pause
 # as X delivers it (the keysym Break). A command typed afterwards can only
-# run once the loop has been stopped.
+# run once the loop has been stopped. Then the same for a loop that floods
+# the console, and closing the window while one runs.
 #   usage: stop_key.sh PATH_TO_VORLA   (inside with-x11.sh)
 set -uo pipefail
 vorla=$(realpath "$1")
@@ -26,5 +27,27 @@ if ! wait_for 20 test -s "$work/marker"; then
   echo "FAIL: Ctrl+Break did not stop the running loop"
   exit 1
 fi
+
+# The same with a loop that floods the console: the keys still get through.
+xdotool type --delay 10 "set f [open $work/started2 w]; close \$f; while 1 {puts x}"
+xdotool key Return
+wait_for 20 test -e "$work/started2" || { echo "FAIL: the printing loop did not start"; exit 1; }
+xdotool key ctrl+Pause
+xdotool type --delay 10 "set f [open $work/marker2 w]; puts \$f ok; close \$f"
+xdotool key Return
+if ! wait_for 20 test -s "$work/marker2"; then
+  echo "FAIL: Ctrl+Break did not stop the printing loop"
+  exit 1
+fi
+
+# Closing the window while a loop floods the console ends the program.
+xdotool type --delay 10 "set f [open $work/started3 w]; close \$f; while 1 {puts x}"
+xdotool key Return
+wait_for 20 test -e "$work/started3" || { echo "FAIL: the last printing loop did not start"; exit 1; }
+closing=$SECONDS
 close_vorla || exit 1
-echo "PASS: Ctrl+Break stopped the loop"
+if [ $((SECONDS - closing)) -gt 4 ]; then
+  echo "FAIL: closing during the printing loop took $((SECONDS - closing)) s"
+  exit 1
+fi
+echo "PASS: Ctrl+Break stopped the loops; closing during a printing loop ended the program"
