@@ -107,13 +107,15 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        // After the paint that shows the last text.
-        if (event->type() == QEvent::Paint && m_pending) {
-            m_shownAt = m_clock.nsecsElapsed() / 1e9;
-            m_loop.exit(0);
-        }
-        if (event->type() == QEvent::Paint && HeldCharacters(m_pane) >= m_target)
+        // The paint about to happen shows the last text: the time is taken
+        // once it is done.
+        if (event->type() == QEvent::Paint && !m_pending && HeldCharacters(m_pane) >= m_target) {
             m_pending = true;
+            QTimer::singleShot(0, this, [this] {
+                m_shownAt = m_clock.nsecsElapsed() / 1e9;
+                m_loop.exit(0);
+            });
+        }
         return false;
     }
 

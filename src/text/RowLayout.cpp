@@ -12,7 +12,21 @@ bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) 
 
 uint32_t CPlainCellMeasure::Advance(uint32_t cells, const char* bytes, std::size_t n, bool& plain) const
 {
-    for (std::size_t i = 0; i < n; ++i) {
+    // Received text is ASCII without tabs almost always: such stretches are
+    // counted a block at a time.
+    constexpr std::size_t kBlock = 64;
+    std::size_t i = 0;
+    for (; i + kBlock <= n; i += kBlock) {
+        unsigned char special = 0;
+        for (std::size_t k = 0; k < kBlock; ++k) {
+            const auto b = static_cast<unsigned char>(bytes[i + k]);
+            special |= (b & 0x80) | (b == '\t');
+        }
+        if (special)
+            break;
+        cells += kBlock;
+    }
+    for (; i < n; ++i) {
         const char c = bytes[i];
         if (c == '\t') {
             cells = (cells / kTabWidth + 1) * kTabWidth;
