@@ -47,18 +47,56 @@ uint64_t CRowLayout::Rows(uint32_t cells) const
     return m_columns == 0 || cells == 0 ? 1 : (cells + m_columns - 1) / m_columns;
 }
 
-uint32_t CRowLayout::Measure(const CLineStore& store, uint64_t from, uint64_t to, uint32_t cells) const
+uint32_t CRowLayout::Measure(const CLineStore& store, uint64_t lineStart, uint64_t from, uint64_t to, uint32_t cells,
+                             std::vector<SCheckpoint>* marks) const
 {
     bool plain = !(cells & kNotPlain);
     uint32_t count = cells & kCellsMask;
     char buffer[4096];
     while (from < to) {
+        if (marks && from - (marks->empty() ? lineStart : marks->back().pos) >= kCheckpointEvery &&
+            !IsContinuationByte(store.At(from)))
+            marks->push_back({from, count});
         const std::size_t n = store.Copy(from, static_cast<std::size_t>(std::min<uint64_t>(to - from, sizeof buffer)),
                                          buffer);
         count = m_measure->Advance(count, buffer, n, plain);
         from += n;
     }
     return std::min(count, kCellsMask) | (plain ? 0 : kNotPlain);
+}
+
+uint32_t CRowLayout::MeasureLine(const CLineStore& store, std::size_t line, uint64_t from, uint32_t cells)
+{
+    const uint64_t absolute = m_firstLine + line;
+    std::vector<SCheckpoint> marks;
+    if (const auto it = m_checkpoints.find(absolute); it != m_checkpoints.end()) {
+        marks.swap(it->second);
+        m_checkpoints.erase(it);
+    }
+    while (!marks.empty() && marks.back().pos > from)
+        marks.pop_back(); // measured again from `from`
+    const uint32_t measured = Measure(store, store.LineStart(line), from, store.LineEnd(line), cells, &marks);
+    if (!marks.empty())
+        m_checkpoints[absolute].swap(marks);
+    return measured;
+}
+
+const std::vector<CRowLayout::SCheckpoint>* CRowLayout::Marks(std::size_t line) const
+{
+    const auto it = m_checkpoints.find(m_firstLine + line);
+    return it == m_checkpoints.end() ? nullptr : &it->second;
+}
+
+CRowLayout::SCheckpoint CRowLayout::WalkStart(const CLineStore& store, std::size_t line, uint32_t cell) const
+{
+    SCheckpoint start{store.LineStart(line), 0};
+    if (const std::vector<SCheckpoint>* marks = Marks(line)) {
+        auto it = std::upper_bound(marks->begin(), marks->end(), cell,
+                                   [](uint32_t c, const SCheckpoint& mark) { return c < mark.cells; });
+        if (it != marks->begin())
+            start = *std::prev(it);
+    }
+    return start;
 }
 
 void CRowLayout::SetLine(std::size_t line, uint32_t cells)
@@ -89,6 +127,7 @@ void CRowLayout::SetMeasure(const ICellMeasure& measure)
 
 void CRowLayout::Reset()
 {
+    m_checkpoints.clear();
     m_cells.clear();
     m_rowEnds.clear();
     m_maxCells = 0;
@@ -105,6 +144,7 @@ void CRowLayout::Sync(const CLineStore& store)
         } else {
             m_cells.erase(m_cells.begin(), m_cells.begin() + static_cast<std::ptrdiff_t>(gone));
             m_rowEnds.erase(m_rowEnds.begin(), m_rowEnds.begin() + static_cast<std::ptrdiff_t>(gone));
+            m_checkpoints.erase(m_checkpoints.begin(), m_checkpoints.lower_bound(first));
         }
         m_firstLine = first;
     }
@@ -115,6 +155,7 @@ void CRowLayout::Sync(const CLineStore& store)
     }
     // A line break erased: the lines the store no longer has go.
     while (m_cells.size() > store.LineCount()) {
+        m_checkpoints.erase(m_firstLine + m_cells.size() - 1);
         m_cells.pop_back();
         m_rowEnds.pop_back();
         m_measured = UINT64_MAX; // measure the last line again
@@ -124,7 +165,7 @@ void CRowLayout::Sync(const CLineStore& store)
     if (store.LineStart(0) != m_firstStart) {
         m_firstStart = store.LineStart(0);
         if (last > 0)
-            SetLine(0, Measure(store, m_firstStart, store.LineEnd(0), 0));
+            SetLine(0, MeasureLine(store, 0, m_firstStart, 0));
         else
             m_measured = UINT64_MAX;
     }
@@ -132,14 +173,28 @@ void CRowLayout::Sync(const CLineStore& store)
     // synced before more text is appended, so what is left was measured).
     const uint64_t start = store.LineStart(last);
     const uint64_t end = store.LineEnd(last);
-    if (m_measured == UINT64_MAX)
-        SetLine(last, Measure(store, start, end, 0));
-    else if (end < m_measured)
-        SetLine(last, IsPlain(last) ? static_cast<uint32_t>(end - start) : Measure(store, start, end, 0));
-    else if (end > m_measured)
-        SetLine(last, Measure(store, m_measured, end, m_cells[last]));
-    for (std::size_t line = last + 1; line < store.LineCount(); ++line)
-        AddLine(Measure(store, store.LineStart(line), store.LineEnd(line), 0));
+    if (m_measured == UINT64_MAX) {
+        SetLine(last, MeasureLine(store, last, start, 0));
+    } else if (end < m_measured) {
+        if (IsPlain(last)) {
+            SetLine(last, static_cast<uint32_t>(end - start));
+            MeasureLine(store, last, end, 0); // drops the checkpoints past the end
+        } else {
+            // From the last checkpoint still inside the line.
+            SCheckpoint from{start, 0};
+            if (const std::vector<SCheckpoint>* marks = Marks(last))
+                for (const SCheckpoint& mark : *marks)
+                    if (mark.pos <= end)
+                        from = mark;
+            SetLine(last, MeasureLine(store, last, from.pos, from.cells | kNotPlain));
+        }
+    } else if (end > m_measured) {
+        SetLine(last, MeasureLine(store, last, m_measured, m_cells[last]));
+    }
+    for (std::size_t line = last + 1; line < store.LineCount(); ++line) {
+        AddLine(0);
+        SetLine(line, MeasureLine(store, line, store.LineStart(line), 0));
+    }
     m_measured = store.End();
 }
 
@@ -174,7 +229,14 @@ uint32_t CRowLayout::CellOf(const CLineStore& store, std::size_t line, uint64_t 
     const uint64_t start = store.LineStart(line);
     if (IsPlain(line))
         return static_cast<uint32_t>(pos - start);
-    return Measure(store, start, pos, 0) & kCellsMask;
+    SCheckpoint from{start, 0};
+    if (const std::vector<SCheckpoint>* marks = Marks(line)) {
+        auto it = std::upper_bound(marks->begin(), marks->end(), pos,
+                                   [](uint64_t p, const SCheckpoint& mark) { return p < mark.pos; });
+        if (it != marks->begin())
+            from = *std::prev(it);
+    }
+    return Measure(store, start, from.pos, pos, from.cells, nullptr) & kCellsMask;
 }
 
 uint64_t CRowLayout::BoundaryAt(const CLineStore& store, std::size_t line, uint32_t cell) const
@@ -184,9 +246,10 @@ uint64_t CRowLayout::BoundaryAt(const CLineStore& store, std::size_t line, uint3
     if (IsPlain(line))
         return std::min<uint64_t>(start + cell, end);
     // Walk the characters until the one that reaches past the cell.
-    uint32_t cells = 0;
+    const SCheckpoint from = WalkStart(store, line, cell);
+    uint32_t cells = from.cells;
     bool plain = true;
-    for (uint64_t pos = start; pos < end;) {
+    for (uint64_t pos = from.pos; pos < end;) {
         uint64_t next = pos + 1;
         while (next < end && IsContinuationByte(store.At(next)))
             ++next;

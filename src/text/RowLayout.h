@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <map>
+#include <vector>
 
 class CLineStore;
 
@@ -31,13 +33,20 @@ public:
 // Sync follows the store's changes at a cost bounded by what changed (new
 // text, a changed last line, dropped front lines), never by what is held;
 // only a change of the column count recounts every line's rows, from cells
-// kept per line.
+// kept per line. Long lines keep a checkpoint (position and cells before
+// it) every 64 KiB, so that finding a cell or a position in them never
+// walks more than that.
 class CRowLayout {
 public:
     struct SRowPlace {
         std::size_t line;   // line of the store
         uint32_t firstCell; // the row shows the line's cells from here
     };
+    struct SCheckpoint {
+        uint64_t pos;   // a character boundary of the line
+        uint32_t cells; // the cells before it
+    };
+    static constexpr uint64_t kCheckpointEvery = 64 << 10;
 
     explicit CRowLayout(const ICellMeasure& measure) : m_measure(&measure) {}
 
@@ -62,6 +71,9 @@ public:
     // The character boundary of the line nearest to the boundary before
     // cell `cell` (a click between two cells).
     uint64_t BoundaryAt(const CLineStore& store, std::size_t line, uint32_t cell) const;
+    // The last checkpoint of the line at or before cell `cell` (the line's
+    // start if none): where a walk to that cell can begin.
+    SCheckpoint WalkStart(const CLineStore& store, std::size_t line, uint32_t cell) const;
 
 private:
     static constexpr uint32_t kNotPlain = 0x80000000u;
@@ -69,8 +81,14 @@ private:
 
     uint64_t Rows(uint32_t cells) const;
     uint64_t Base() const { return m_rowEnds.front() - Rows(m_cells.front() & kCellsMask); }
-    // Measures bytes [from, to) after the cells and plainness in `cells`.
-    uint32_t Measure(const CLineStore& store, uint64_t from, uint64_t to, uint32_t cells) const;
+    // Measures bytes [from, to) after the cells and plainness in `cells`,
+    // adding checkpoints to `marks` if given.
+    uint32_t Measure(const CLineStore& store, uint64_t lineStart, uint64_t from, uint64_t to, uint32_t cells,
+                     std::vector<SCheckpoint>* marks) const;
+    // Measures the rest of a line from `from` (a checkpoint or the end
+    // measured so far) and keeps its checkpoints.
+    uint32_t MeasureLine(const CLineStore& store, std::size_t line, uint64_t from, uint32_t cells);
+    const std::vector<SCheckpoint>* Marks(std::size_t line) const;
     void SetLine(std::size_t line, uint32_t cells);
     void AddLine(uint32_t cells);
 
@@ -84,4 +102,5 @@ private:
     std::deque<uint32_t> m_cells;    // per line: cells, and kNotPlain
     std::deque<uint64_t> m_rowEnds;  // per line: the running count of rows to its end
     uint32_t m_maxCells = 0;
+    std::map<uint64_t, std::vector<SCheckpoint>> m_checkpoints; // by absolute line number, long lines only
 };

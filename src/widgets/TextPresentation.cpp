@@ -101,12 +101,14 @@ void CPlainPresentation::Shape(const CLineStore& store, const CRowLayout& layout
 void CPlainPresentation::ShapeDecoded(const CLineStore& store, const CRowLayout& layout, std::size_t line,
                                       uint32_t firstCell, uint32_t count, SShapedRow& row) const
 {
-    // The cells of the stretch are found by walking the line from its start:
-    // the cost is bounded by the line, never by the text held.
+    // The cells of the stretch are found by walking the line from the
+    // layout's last checkpoint before them: the cost is bounded by the
+    // checkpoints' spacing, never by the line or the text held.
     const uint32_t last = firstCell + count;
-    CByteReader reader(store, store.LineStart(line), store.LineEnd(line));
+    const CRowLayout::SCheckpoint start = layout.WalkStart(store, line, firstCell);
+    CByteReader reader(store, start.pos, store.LineEnd(line));
     uint64_t shownFrom = UINT64_MAX;
-    uint32_t cells = 0;
+    uint32_t cells = start.cells;
     while (cells < last) {
         const uint64_t at = reader.Position();
         unsigned char b;

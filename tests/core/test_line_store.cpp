@@ -201,3 +201,37 @@ TEST(RowLayout, FollowingChangesMatchesAFreshCount)
     kept.SetColumns(0);
     EXPECT_EQ(kept.RowCount(), store.LineCount());
 }
+
+// In a line far longer than the checkpoints' spacing, with tabs and UTF-8,
+// cells and positions found from the checkpoints agree with a walk of the
+// whole line, also after erasures shortened it and text was added again.
+TEST(RowLayout, LongLinesFindCellsFromCheckpoints)
+{
+    CPlainCellMeasure measure;
+    CLineStore store;
+    CRowLayout layout(measure);
+    layout.SetColumns(80);
+    std::string line;
+    for (int i = 0; line.size() < 5 * CRowLayout::kCheckpointEvery; ++i)
+        line += i == 3 ? "\t" : i % 5 == 0 ? "\xc3\xa9" : "word "; // a tab would absorb errors before it
+    store.Append("first\n");
+    AppendInChunks(store, line, 5);
+    layout.Sync(store);
+    for (int i = 0; i < 40; ++i)
+        store.EraseLastChar();
+    layout.Sync(store);
+    store.Append("tail\tend");
+    layout.Sync(store);
+    const std::string held = store.Text().substr(6);
+    const uint64_t start = store.LineStart(1);
+    for (std::size_t at = 0; at < held.size(); at += 9973) {
+        while ((static_cast<unsigned char>(held[at]) & 0xC0) == 0x80)
+            ++at;
+        bool plain = true;
+        const uint32_t cells = measure.Advance(0, held.data(), at, plain);
+        ASSERT_EQ(layout.CellOf(store, 1, start + at), cells) << at;
+        ASSERT_EQ(layout.BoundaryAt(store, 1, cells), start + at) << at;
+    }
+    bool plain = true;
+    EXPECT_EQ(layout.Cells(1), measure.Advance(0, held.data(), held.size(), plain));
+}
