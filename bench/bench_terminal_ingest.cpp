@@ -93,6 +93,8 @@ public:
     }
     ~CShownWatcher() override { m_pane.viewport()->removeEventFilter(this); }
 
+    int Paints() const { return m_paints; }
+
     double Run()
     {
         QTimer check;
@@ -107,6 +109,8 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
+        if (event->type() == QEvent::Paint)
+            ++m_paints;
         // The paint about to happen shows the last text: the time is taken
         // once it is done.
         if (event->type() == QEvent::Paint && !m_pending && HeldCharacters(m_pane) >= m_target) {
@@ -127,6 +131,7 @@ private:
     QEventLoop m_loop;
     bool m_pending = false;
     double m_shownAt = -1;
+    int m_paints = 0;
 };
 
 void Settle(int ms)
@@ -197,8 +202,10 @@ int main(int argc, char** argv)
         clock.start();
         probe.Start();
         device.Flood(lines * 80);
-        const double seconds = CShownWatcher(pane, target, clock, timeoutS * 1000).Run();
+        CShownWatcher watcher(pane, target, clock, timeoutS * 1000);
+        const double seconds = watcher.Run();
         probe.Stop();
+        const int paints = watcher.Paints();
         Settle(200); // let what the flood left behind (queues, buffers) go
         const long residentAfter = bench::ResidentKb();
         const qint64 held = HeldCharacters(pane);
@@ -208,8 +215,8 @@ int main(int argc, char** argv)
         else
             std::printf("flood: timed out after %d s, shown %lld of %lld characters\n", timeoutS,
                         static_cast<long long>(held), static_cast<long long>(target));
-        std::printf("flood: UI event-loop delay p99 %.1f ms, worst %.1f ms (%zu samples)\n", probe.Percentile(99),
-                    probe.Worst(), probe.Count());
+        std::printf("flood: UI event-loop delay p99 %.1f ms, worst %.1f ms (%zu samples); %d paints\n",
+                    probe.Percentile(99), probe.Worst(), probe.Count(), paints);
         std::printf("flood: resident memory added %.1f MB for %lld characters held = %.2f B per character\n",
                     (residentAfter - residentBefore) / 1024.0, static_cast<long long>(held),
                     held > 0 ? (residentAfter - residentBefore) * 1024.0 / held : 0.0);

@@ -162,13 +162,17 @@ void CTextView::UpdateMetrics()
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
     m_fixedPitch = QFontInfo(font()).fixedPitch();
-    resizeEvent(nullptr);
+    Relayout();
 }
 
 void CTextView::resizeEvent(QResizeEvent* event)
 {
-    if (event)
-        QAbstractScrollArea::resizeEvent(event);
+    QAbstractScrollArea::resizeEvent(event);
+    Relayout();
+}
+
+void CTextView::Relayout()
+{
     EnsureLayout();
     const int width = viewport()->width() - 2 * kMargin;
     m_layout.SetColumns(m_wrap ? static_cast<uint32_t>(std::max(1, static_cast<int>(width / m_cellWidth))) : 0);
@@ -190,7 +194,7 @@ void CTextView::SetWrapping(bool wrap)
     m_wrap = wrap;
     setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
     horizontalScrollBar()->setValue(0);
-    resizeEvent(nullptr); // the rows again, from the cells kept per line
+    Relayout(); // the rows again, from the cells kept per line
 }
 
 int CTextView::VisibleRows() const { return std::max(1, viewport()->height() / m_lineHeight); }
@@ -290,8 +294,18 @@ void CTextView::MoveCaretToEnd()
 {
     if (m_anchor == m_store.End() && m_caret == m_store.End())
         return;
+    const bool hadSelection = HasSelection();
     m_anchor = m_caret = m_store.End();
-    SelectionChanged();
+    if (hadSelection) {
+        SelectionChanged();
+        return;
+    }
+    // Only the caret moved, with text that came in: shown with the next frame.
+    ScheduleFrame();
+    if (QAccessible::isActive()) {
+        QAccessibleTextCursorEvent moved(this, ClampToInt(CaretPosition()));
+        QAccessible::updateAccessibility(&moved);
+    }
 }
 
 void CTextView::SelectAll()

@@ -107,6 +107,8 @@ private:
     void Frame();
     void EnsureLayout() const;
     void UpdateMetrics();
+    // Columns from the width (when wrapping), then rows and scroll bars.
+    void Relayout();
     void UpdateScrollBars();
     void RememberTopLine();
     void SelectionChanged();
