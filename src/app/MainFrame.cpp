@@ -44,6 +44,32 @@ struct MenuItem {
     const char* prompt;
 };
 
+// The panes are text views, or (the console, for now) a plain text edit:
+// the edit commands reach either through these.
+bool PaneHasText(QWidget* pane)
+{
+    if (auto* view = qobject_cast<CTextView*>(pane))
+        return !view->IsEmpty();
+    auto* edit = qobject_cast<QPlainTextEdit*>(pane);
+    return edit && !edit->document()->isEmpty();
+}
+
+void CopyFromPane(QWidget* pane)
+{
+    if (auto* view = qobject_cast<CTextView*>(pane))
+        view->Copy();
+    else if (auto* edit = qobject_cast<QPlainTextEdit*>(pane))
+        edit->copy();
+}
+
+void SelectAllInPane(QWidget* pane)
+{
+    if (auto* view = qobject_cast<CTextView*>(pane))
+        view->SelectAll();
+    else if (auto* edit = qobject_cast<QPlainTextEdit*>(pane))
+        edit->selectAll();
+}
+
 } // namespace
 
 CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
@@ -325,9 +351,9 @@ QWidget* CMainFrame::ActivePane() const
 
 bool CMainFrame::IsCommandEnabled(int id) const
 {
-    const auto* pane = static_cast<const QPlainTextEdit*>(ActivePane());
+    QWidget* pane = ActivePane();
     const bool terminalActive = pane == Terminal();
-    const bool hasText = !pane->document()->isEmpty();
+    const bool hasText = PaneHasText(pane);
     switch (id) {
     case ID_FILE_OPEN:
     case ID_FILE_SAVE:
@@ -467,7 +493,7 @@ bool CMainFrame::TranslateKey(QKeyEvent* key)
 
 void CMainFrame::OnCommand(int id)
 {
-    auto* pane = static_cast<QPlainTextEdit*>(ActivePane());
+    QWidget* pane = ActivePane();
     switch (id) {
     case ID_CONNECT: OnConnect(); break;
     case ID_DISCONNECT: OnDisconnect(); break;
@@ -491,8 +517,8 @@ void CMainFrame::OnCommand(int id)
     case ID_FILE_PRINT_SETUP: OnPrintSetup(); break;
     case ID_EDIT_FIND: OnFind(); break;
     case ID_EDIT_REPEAT: OnFindNext(); break;
-    case ID_EDIT_COPY: pane->copy(); break;
-    case ID_EDIT_SELECT_ALL: pane->selectAll(); break;
+    case ID_EDIT_COPY: CopyFromPane(pane); break;
+    case ID_EDIT_SELECT_ALL: SelectAllInPane(pane); break;
     case ID_EDIT_PASTE:
         if (pane == Terminal())
             Terminal()->OnEditPaste();
@@ -558,7 +584,7 @@ void CMainFrame::OnSaveAs()
     if (path.isEmpty())
         return;
     std::string error;
-    if (!m_doc.Save(path.toLocal8Bit().toStdString(), Terminal()->toPlainText().toUtf8().toStdString(), error))
+    if (!m_doc.Save(path.toLocal8Bit().toStdString(), Terminal()->Store().Text(), error))
         m_prompt.ShowMessage(error);
 }
 
@@ -574,14 +600,11 @@ bool CMainFrame::OpenDocument(const QString& path)
     // by another program) shows each byte as one character, as received
     // bytes are shown.
     QStringDecoder utf8(QStringConverter::Utf8);
-    QString shown = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    const QString decoded = utf8.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
     if (utf8.hasError())
-        shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+        text = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).toUtf8().toStdString();
     Terminal()->ClearText();
-    Terminal()->setPlainText(shown);
-    QTextCursor end = Terminal()->textCursor();
-    end.movePosition(QTextCursor::End);
-    Terminal()->setTextCursor(end);
+    Terminal()->LoadText(text);
     return true;
 }
 
@@ -589,15 +612,18 @@ namespace {
 
 const QMarginsF kPrintMargins(0.5, 0.5, 0.5, 0.5); // inches, on every side
 
-// Prints a copy of the text on the printer's pages, filling each page up to
-// its margins. Long lines wrap at the right margin whatever the pane's Wrap
-// setting, so nothing is cut off. Returns false when the printer cannot start.
-bool PrintText(const QTextDocument& text, QPrinter& printer)
+// Prints the text in the font on the printer's pages, filling each page up
+// to its margins. Long lines wrap at the right margin whatever the pane's
+// Wrap setting, so nothing is cut off. Returns false when the printer cannot
+// start.
+bool PrintText(const QString& text, const QFont& font, QPrinter& printer)
 {
     QPainter painter;
     if (!painter.begin(&printer))
         return false;
-    std::unique_ptr<QTextDocument> doc(text.clone());
+    auto doc = std::make_unique<QTextDocument>();
+    doc->setDefaultFont(font);
+    doc->setPlainText(text);
     doc->documentLayout()->setPaintDevice(&printer);
     doc->setDocumentMargin(0);
     QTextOption option = doc->defaultTextOption();
@@ -649,7 +675,7 @@ void CMainFrame::OnPrint()
     if (!go)
         return;
     printer.setPageMargins(kPrintMargins, QPageLayout::Inch);
-    if (!PrintText(*Terminal()->document(), printer))
+    if (!PrintText(Terminal()->toPlainText(), Terminal()->font(), printer))
         m_prompt.ShowMessage("Failed to start print job.");
 }
 
@@ -659,7 +685,7 @@ void CMainFrame::OnPrintPreview()
     QPrintPreviewDialog preview(&printer, this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* target) {
         target->setPageMargins(kPrintMargins, QPageLayout::Inch);
-        PrintText(*Terminal()->document(), *target);
+        PrintText(Terminal()->toPlainText(), Terminal()->font(), *target);
     });
     preview.exec();
 }
@@ -685,7 +711,22 @@ bool CMainFrame::OnFindNext()
 {
     if (!m_findDlg || m_findDlg->FindWhat().isEmpty())
         return false;
-    auto* pane = static_cast<QPlainTextEdit*>(ActivePane());
+    if (auto* view = qobject_cast<CTextView*>(ActivePane())) {
+        // The view goes on from the selection, else from its last match (the
+        // terminal's key rule has cleared the selection before Ctrl+F or F3
+        // run), else from the caret, and wraps around.
+        SFindOptions options;
+        options.matchCase = m_findDlg->MatchCase();
+        options.wholeWord = m_findDlg->WholeWord();
+        options.forward = m_findDlg->Down();
+        if (view->Find(m_findDlg->FindWhat(), options))
+            return true;
+        QApplication::beep();
+        return false;
+    }
+    auto* pane = qobject_cast<QPlainTextEdit*>(ActivePane());
+    if (!pane)
+        return false;
     QTextDocument::FindFlags flags;
     if (m_findDlg->MatchCase())
         flags |= QTextDocument::FindCaseSensitively;

@@ -17,6 +17,7 @@
 #include "core/IUserPrompt.h"
 #include "serial/ITerminalSink.h"
 #include "serial/PortMap.h"
+#include "serial/ReceiveRing.h"
 #include "serial/SerialLine.h"
 
 namespace {
@@ -155,7 +156,7 @@ struct CSerialPort::Impl {
     std::atomic<uint32_t> readBufferSize{kDefaultBufferSize};
 
     std::mutex receiveLock;                           // ReceiveLock: guards receiveBuffer
-    std::deque<char> receiveBuffer;                   // ReceiveBuffer; ReceiveCount is its size
+    CReceiveRing receiveBuffer;                       // ReceiveBuffer; ReceiveCount is its size
 
     std::shared_ptr<COpening> Current() const
     {
@@ -454,18 +455,10 @@ void CSerialPort::Impl::Deliver(COpening* op, const char* raw, long count)
 
 void CSerialPort::Impl::Store(const char* chunk, std::size_t length)
 {
+    // Full (or larger than a size restored since): the newest bytes
+    // displace the oldest. A size of 0 keeps nothing.
     std::lock_guard<std::mutex> lock(receiveLock);
-    const uint32_t size = readBufferSize;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (receiveBuffer.size() < size) {
-            receiveBuffer.push_back(chunk[i]);
-        } else if (!receiveBuffer.empty()) {
-            // Full (or larger than a size restored since): the newest byte
-            // displaces the oldest. A size of 0 keeps nothing.
-            receiveBuffer.pop_front();
-            receiveBuffer.push_back(chunk[i]);
-        }
-    }
+    receiveBuffer.Push(chunk, length, readBufferSize);
 }
 
 void CSerialPort::Impl::LineLost(COpening* op)
@@ -704,20 +697,19 @@ std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSi
 void CSerialPort::ClearReceiveBuffer()
 {
     std::lock_guard<std::mutex> lock(m_impl->receiveLock);
-    m_impl->receiveBuffer.clear();
+    m_impl->receiveBuffer.Clear(m_impl->readBufferSize);
 }
 
 std::string CSerialPort::ReceiveBufferContents() const
 {
     std::lock_guard<std::mutex> lock(m_impl->receiveLock);
-    return std::string(m_impl->receiveBuffer.begin(), m_impl->receiveBuffer.end());
+    return m_impl->receiveBuffer.Contents();
 }
 
 void CSerialPort::ResizeReceiveBuffer(uint32_t size)
 {
     std::lock_guard<std::mutex> lock(m_impl->receiveLock);
-    m_impl->receiveBuffer.clear();
-    m_impl->receiveBuffer.shrink_to_fit();
+    m_impl->receiveBuffer.Clear(0);
     m_impl->readBufferSize = size;
 }
 

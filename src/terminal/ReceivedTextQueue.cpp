@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+namespace {
+
+constexpr std::size_t kKeptRoom = 64 << 10;
+
+} // namespace
+
 void CReceivedTextQueue::AppendReceivedText(const char* chunk)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -47,7 +53,11 @@ bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice)
         const std::size_t waiting = m_pending.size() - m_taken;
         if (waiting <= maxBytes) {
             slice.assign(m_pending, m_taken, waiting);
-            m_pending.clear();
+            // A backlog's room goes back once it is drained; a small one is kept for the next chunks.
+            if (m_pending.capacity() > kKeptRoom)
+                std::string().swap(m_pending);
+            else
+                m_pending.clear();
             m_taken = 0;
             m_viewTold = false;
         } else {

@@ -1,22 +1,33 @@
 #include "terminal/TerminalText.h"
 
+#include <cstring>
+
 void CTerminalText::Append(const char* chunk, std::string& out, std::size_t shownUpTo)
 {
-    for (const char* p = chunk; *p; ++p) {
-        const char ch = *p;
-        if (ch == '\r') {
+    const char* p = chunk;
+    while (*p) {
+        if (m_crPending) {
             // A carriage return becomes a line break once the next byte shows
             // it was not the start of CR LF; a run of CRs is one break.
-            m_crPending = true;
-            continue;
+            if (*p == '\r') {
+                ++p;
+                continue;
+            }
+            if (*p != '\n')
+                out += '\n';
+            m_crPending = false;
         }
-        if (m_crPending && ch != '\n')
-            out += '\n';
-        m_crPending = false;
-        if (ch == '\b')
+        // Everything up to the next CR or Backspace goes over as it is, in one piece.
+        const std::size_t run = std::strcspn(p, "\r\b");
+        out.append(p, run);
+        p += run;
+        if (*p == '\r') {
+            m_crPending = true;
+            ++p;
+        } else if (*p == '\b') {
             Erase(out, shownUpTo);
-        else
-            out += ch;
+            ++p;
+        }
     }
 }
 

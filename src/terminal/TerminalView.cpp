@@ -4,28 +4,52 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QKeyEvent>
-#include <QTextBlock>
 
 #include "core/IUserPrompt.h"
 #include "terminal/ReceivedTextQueue.h"
-#include "widgets/TextPane.h"
 
 namespace {
 
-// At most this much is inserted per turn of the event loop, so that typing,
-// menus and the console stay live while a device floods.
-constexpr size_t kFlushSlice = 32 << 10;
+// The queue is drained a slice at a time, and only for so long per turn of
+// the event loop, so that typing, menus and the console stay live while a
+// device floods.
+constexpr size_t kFlushSlice = 64 << 10;
+constexpr qint64 kFlushBudgetNs = 4000000;
+
+// Received bytes above 0x7F (which the engine's sanitising never lets
+// through, but a sink may be fed directly) show as Latin-1, as the pane has
+// always shown bytes; the view holds UTF-8.
+void Latin1ToUtf8(std::string& text)
+{
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return;
+    std::string utf8;
+    utf8.reserve(text.size() + text.size() / 8);
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (b >> 6));
+            utf8 += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+    text.swap(utf8);
+}
 
 } // namespace
 
 CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceivedTextQueue& received,
                        QWidget* parent)
-    : QPlainTextEdit(parent), m_prompt(prompt), m_owner(owner), m_received(received),
+    : CTextView(kCapacity, parent), m_prompt(prompt), m_owner(owner), m_received(received),
       m_keySender([this](unsigned char b, const CCancelSignal* stop) { return m_owner.SendByte(b, stop); },
                   [this] { QMetaObject::invokeMethod(this, &CVORLAView::ReportLostKeys, Qt::QueuedConnection); })
 {
-    SetUpPane(this, "terminal", "Terminal");
+    setObjectName("terminal");
+    setAccessibleName("Terminal");
+    setContextMenuPolicy(Qt::NoContextMenu); // the right button pastes
     m_received.SetDataWaitingHandler(
         [this] { QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); });
 }
@@ -34,22 +58,29 @@ CVORLAView::~CVORLAView() { StopPaste(); }
 
 void CVORLAView::FlushReceived()
 {
-    std::string batch;
-    if (m_received.Take(kFlushSlice, batch))
+    QElapsedTimer spent;
+    spent.start();
+    std::string slice;
+    bool left = true;
+    while (left && spent.nsecsElapsed() < kFlushBudgetNs) {
+        left = m_received.Take(kFlushSlice, slice);
+        ShowSlice(slice);
+    }
+    if (left)
         QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); // the rest, next turn
+    MoveCaretToEnd(); // any selection cleared
+}
 
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    // Backspaces whose characters were already inserted lead the batch.
-    const size_t erase = std::min(batch.find_first_not_of('\b'), batch.size());
-    EraseBeforeEnd(cursor, erase);
-    batch.erase(0, erase);
-    const int room = kCapacity - (document()->characterCount() - 1);
-    if (static_cast<int>(batch.size()) > room)
-        batch.resize(room > 0 ? room : 0); // beyond the capacity nothing more is shown
-    if (!batch.empty())
-        cursor.insertText(QString::fromLatin1(batch.data(), static_cast<int>(batch.size())), QTextCharFormat());
-    setTextCursor(cursor); // caret to the end, any selection cleared
+void CVORLAView::ShowSlice(std::string& slice)
+{
+    // Backspaces whose characters were already shown lead the slice; each
+    // removes the last character of the last line, never a line break.
+    const size_t erase = std::min(slice.find_first_not_of('\b'), slice.size());
+    for (size_t i = 0; i < erase && EraseLastChar(); ++i) {
+    }
+    slice.erase(0, erase);
+    Latin1ToUtf8(slice);
+    AppendText(slice);
 }
 
 void CVORLAView::ReportLostKeys()
@@ -61,17 +92,18 @@ void CVORLAView::ReportLostKeys()
                        kShowMs);
 }
 
-void CVORLAView::EraseBeforeEnd(QTextCursor& cursor, size_t count)
-{
-    // Each removes the last character of the last line; a line break stays.
-    for (; count > 0 && !cursor.atBlockStart(); --count)
-        cursor.deletePreviousChar();
-}
-
 void CVORLAView::ClearText()
 {
     m_received.ForgetPendingCr();
-    clear();
+    Clear();
+}
+
+void CVORLAView::LoadText(const std::string& utf8)
+{
+    Clear();
+    AppendText(utf8);
+    MoveCaretToEnd();
+    ScrollToEnd();
 }
 
 bool CVORLAView::PreTranslateKey(QKeyEvent* event)
@@ -85,7 +117,7 @@ bool CVORLAView::PreTranslateKey(QKeyEvent* event)
         return false;
     if ((mods & Qt::ShiftModifier) && key == Qt::Key_Insert)
         return false;
-    MoveCaretToEnd(this);
+    MoveCaretToEnd();
     return false;
 }
 
@@ -97,7 +129,12 @@ bool CVORLAView::event(QEvent* event)
         if (m_owner.TranslateKey(key))
             return true;
     }
-    return QPlainTextEdit::event(event);
+    return CTextView::event(event);
+}
+
+bool CVORLAView::focusNextPrevChild(bool)
+{
+    return false; // Tab is a character for the device
 }
 
 void CVORLAView::keyPressEvent(QKeyEvent* event) { OnChar(event); }
@@ -125,9 +162,10 @@ void CVORLAView::OnChar(QKeyEvent* event)
     if (bytes.empty() || (mods & Qt::AltModifier)) {
         // Navigation keys and Alt combinations never reach the port.
         if (!(mods & Qt::AltModifier))
-            QPlainTextEdit::keyPressEvent(event);
+            CTextView::keyPressEvent(event);
         return;
     }
+    ScrollToEnd(); // typing shows the end, as the text comes in there
     if (m_owner.OpenPort() == 0)
         return;
 
@@ -138,39 +176,38 @@ void CVORLAView::OnChar(QKeyEvent* event)
 
     if (!m_options.localEcho)
         return;
-    QTextCursor cursor = textCursor();
+    // Echo at the end, where the key rule has put the caret; Backspace
+    // removes the character before it, a line break included.
     if (bytes == "\r")
-        cursor.insertText(QStringLiteral("\n"));
+        AppendText("\n");
     else if (bytes == "\b")
-        cursor.deletePreviousChar();
+        EraseLastChar(true);
     else
-        cursor.insertText(QString::fromUtf8(bytes.c_str()));
-    setTextCursor(cursor);
+        AppendText(bytes);
+    MoveCaretToEnd();
 }
 
 void CVORLAView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
-        const QString selection = SelectedPlainText(textCursor());
+        const QString selection = SelectedText();
         if (m_pasteBusy) {
             m_prompt.ShowMessage("Last paste operation not yet finished");
         } else if (!selection.isEmpty()) {
-            MoveCaretToEnd(this);
+            MoveCaretToEnd();
             StartPaste(selection.toUtf8().toStdString());
         } else {
             StartPaste(QApplication::clipboard()->text().toUtf8().toStdString());
         }
     }
-    QPlainTextEdit::mouseReleaseEvent(event);
+    CTextView::mouseReleaseEvent(event);
 }
 
 void CVORLAView::focusInEvent(QFocusEvent* event)
 {
-    QPlainTextEdit::focusInEvent(event);
+    CTextView::focusInEvent(event);
     emit focusGained();
 }
-
-void CVORLAView::SetWrap(bool wrap) { setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap); }
 
 void CVORLAView::OnEditPaste()
 {

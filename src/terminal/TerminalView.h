@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QPlainTextEdit>
-
 #include <atomic>
 #include <string>
 #include <thread>
@@ -9,6 +7,7 @@
 #include "core/CancelSignal.h"
 #include "terminal/KeySender.h"
 #include "terminal/TerminalOptions.h"
+#include "widgets/TextView.h"
 
 class CReceivedTextQueue;
 class IUserPrompt;
@@ -31,9 +30,10 @@ public:
 // port on a sender thread of their own (the UI never waits for the line), and
 // sends pasted text on a worker thread with progress in the status bar.
 // Received text waits in a CReceivedTextQueue filled by the serial reader;
-// the pane drains it in slices on the UI thread, so a flooding device never
-// costs a repaint per chunk.
-class CVORLAView : public QPlainTextEdit {
+// the pane drains it in slices on the UI thread into its text view, which
+// drops the oldest lines once it holds kCapacity characters and paints at
+// most once per frame, so a flooding device never holds up the window.
+class CVORLAView : public CTextView {
     Q_OBJECT
 public:
     static constexpr int kCapacity = 0xFFFFFF; // characters the pane holds at most
@@ -44,11 +44,11 @@ public:
                QWidget* parent = nullptr);
     ~CVORLAView() override;
 
-    // Shows what has arrived so far, a slice per turn of the event loop (UI thread).
+    // Shows what has arrived so far, a few slices per turn of the event loop (UI thread).
     void FlushReceived();
     // The key rule, run before the main window's accelerators.
     bool PreTranslateKey(QKeyEvent* event);
-    void SetWrap(bool wrap);
+    void SetWrap(bool wrap) { SetWrapping(wrap); }
     void SetLocalEcho(bool on) { m_options.localEcho = on; }
     void SetSendCrLf(bool on) { m_options.sendCrLf = on; }
     const TerminalOptions& Options() const { return m_options; }
@@ -60,6 +60,8 @@ public:
     void StopPaste();
     // Empties the pane (Clear Screen) and forgets a CR left over from the line.
     void ClearText();
+    // Replaces the text with a document's (UTF-8), the caret at its end.
+    void LoadText(const std::string& utf8);
 
 signals:
     // A message for the status bar, shown for timeoutMs.
@@ -73,6 +75,7 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -81,7 +84,7 @@ private:
     void OnChar(QKeyEvent* event);
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
-    void EraseBeforeEnd(QTextCursor& cursor, size_t count);
+    void ShowSlice(std::string& slice);
     void ReportLostKeys();
 
     IUserPrompt& m_prompt;

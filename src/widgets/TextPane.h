@@ -4,7 +4,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
-// Helpers shared by the two text panes.
+// Helpers for a pane built on QPlainTextEdit (the console pane).
 
 // The selected text with its line breaks as "\n".
 inline QString SelectedPlainText(const QTextCursor& cursor)

@@ -235,8 +235,6 @@ class TestDocument : public QObject {
         return nullptr;
     }
 
-    static QString SelectedText(QPlainTextEdit* pane) { return pane->textCursor().selectedText(); }
-
     QStringList m_messages;
 
 private slots:
@@ -614,13 +612,12 @@ private slots:
             ++saves;
             return QString();
         };
-        for (QPlainTextEdit* pane : {static_cast<QPlainTextEdit*>(frame->Terminal()),
-                                     static_cast<QPlainTextEdit*>(frame->Console())}) {
-            const QString before = pane->toPlainText();
+        const QString console = frame->Console()->toPlainText();
+        for (QWidget* pane : {static_cast<QWidget*>(frame->Terminal()), static_cast<QWidget*>(frame->Console())}) {
             QTest::keyClick(pane, Qt::Key_S, Qt::ControlModifier);
             QTest::keyClick(pane, Qt::Key_O, Qt::ControlModifier);
-            QCOMPARE(pane->toPlainText(), before);
         }
+        QCOMPARE(frame->Console()->toPlainText(), console);
         QCOMPARE(saves, 0);
         QCOMPARE(frame->Terminal()->toPlainText(), QString("unchanged"));
         QVERIFY(!frame->IsCommandEnabled(ID_FILE_SAVE));
@@ -648,14 +645,11 @@ private slots:
             int to;
         };
         for (const SCase& c : {SCase{Qt::Key_C, 6, 17}, SCase{Qt::Key_Insert, 0, 5}}) {
-            QTextCursor select(frame->Terminal()->document());
-            select.setPosition(c.from);
-            select.setPosition(c.to, QTextCursor::KeepAnchor);
-            frame->Terminal()->setTextCursor(select);
+            frame->Terminal()->SetSelection(c.from, c.to);
             QTest::keyClick(frame->Terminal(), c.key, Qt::ControlModifier);
             const QString expected = QString("first line\nsecond line").mid(c.from, c.to - c.from);
             QCOMPARE(clipboard->text(), expected);
-            QCOMPARE(SelectedText(frame->Terminal()).size(), expected.size()); // the selection survives
+            QCOMPARE(frame->Terminal()->SelectedText(), expected); // the selection survives
         }
         // Select All then Copy takes the whole text.
         QTest::keyClick(frame->Terminal(), Qt::Key_A, Qt::ControlModifier);
@@ -712,7 +706,7 @@ private slots:
         QTest::keyClick(frame->Terminal(), Qt::Key_F, Qt::ControlModifier);
         CFindDialog* dialog = frame->FindDialog();
         QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(frame->Terminal()->textCursor().position(), text.size());
+        QCOMPARE(frame->Terminal()->CaretPosition(), text.size());
         QTest::keyClicks(dialog->findChild<QLineEdit*>("findWhat"), what);
         dialog->findChild<QCheckBox*>("matchCase")->setChecked(matchCase);
         dialog->findChild<QCheckBox*>("wholeWord")->setChecked(wholeWord);
@@ -725,9 +719,9 @@ private slots:
         // whose key rule moves the caret to the end before each search.
         QList<int> found;
         auto record = [&] {
-            const QTextCursor cursor = frame->Terminal()->textCursor();
-            QCOMPARE(cursor.selectedText().compare(what, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive), 0);
-            found << cursor.selectionStart();
+            const CVORLAView* pane = frame->Terminal();
+            QCOMPARE(pane->SelectedText().compare(what, matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive), 0);
+            found << static_cast<int>(pane->SelectionStart());
         };
         dialog->findChild<QPushButton*>("findNextButton")->click();
         record();
@@ -750,7 +744,7 @@ private slots:
         frame->FindDialog()->SetFindWhat("xyz");
         QVERIFY(!frame->OnFindNext());
         QCOMPARE(frame->Terminal()->toPlainText(), QString("abc def"));
-        QVERIFY(!frame->Terminal()->textCursor().hasSelection());
+        QVERIFY(!frame->Terminal()->HasSelection());
     }
 
     void findIsDisabledInAnEmptyPane()

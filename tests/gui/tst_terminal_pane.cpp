@@ -1,6 +1,9 @@
+#include <QAccessible>
 #include <QClipboard>
+#include <QScrollBar>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -68,7 +71,46 @@ class TestTerminalPane : public QObject {
             reader.join();
             QCoreApplication::processEvents();
         }
+        // Sends text from a reader thread as the engine does, in chunks of
+        // 100 bytes, and waits until the pane holds as many characters as
+        // it should show.
+        bool ReceiveFlood(const std::string& text, qint64 shown)
+        {
+            std::atomic<bool> done{false};
+            std::thread reader([&] {
+                for (size_t at = 0; at < text.size(); at += 100)
+                    received.AppendReceivedText(text.substr(at, 100).c_str());
+                done = true;
+            });
+            const bool arrived = WaitUntil([&] { return done && pane.CharacterCount() >= shown; }, 60000);
+            received.AbortDelivery(); // releases the reader if the pane fell behind
+            reader.join();
+            received.ResumeDelivery();
+            return arrived;
+        }
+        // The number of characters on the first row of a wrapped line that starts at offset 0.
+        qint64 Columns()
+        {
+            qint64 n = 1;
+            while (n < pane.CharacterCount() && pane.CharacterRect(n).y() == pane.CharacterRect(0).y())
+                ++n;
+            return n;
+        }
+        // The text at the top left of the pane.
+        QString TopText(int length) const
+        {
+            const qint64 at = pane.OffsetAt(QPoint(1, 1));
+            return pane.TextRange(at, at + length);
+        }
     };
+
+    static std::string NumberedLines(int from, int count)
+    {
+        std::string text;
+        for (int i = from; i < from + count; ++i)
+            text += "line " + std::to_string(i) + " " + std::string(i % 70, '-') + "\r\n";
+        return text;
+    }
 
 private slots:
     void enterSendsLineFeedOrCrLf()
@@ -121,14 +163,11 @@ private slots:
     {
         Fixture f;
         f.Receive("hello world");
-        QTextCursor cursor = f.pane.textCursor();
-        cursor.setPosition(0);
-        cursor.setPosition(5, QTextCursor::KeepAnchor);
-        f.pane.setTextCursor(cursor);
+        f.pane.SetSelection(0, 5);
         f.Receive("!");
         QCOMPARE(f.pane.toPlainText(), QString("hello world!"));
-        QVERIFY(!f.pane.textCursor().hasSelection());
-        QCOMPARE(f.pane.textCursor().position(), 12);
+        QVERIFY(!f.pane.HasSelection());
+        QCOMPARE(f.pane.CaretPosition(), 12);
     }
 
     void floodFromReaderArrivesWholeAndInOrder()
@@ -148,7 +187,7 @@ private slots:
         QVERIFY(WaitUntil([&] { return done.load(); }, 60000));
         reader.join();
         // The queue drains in slices, one per turn of the event loop.
-        QVERIFY(WaitUntil([&] { return f.pane.document()->characterCount() - 1 >= int(expected.size()); }));
+        QVERIFY(WaitUntil([&] { return f.pane.CharacterCount() >= qint64(expected.size()); }));
         QCOMPARE(f.pane.toPlainText().toStdString(), expected);
     }
 
@@ -174,11 +213,150 @@ private slots:
     void wrapSwitch()
     {
         Fixture f;
-        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(f.pane.IsWrapping());
         f.pane.SetWrap(false);
-        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::NoWrap);
+        QVERIFY(!f.pane.IsWrapping());
         f.pane.SetWrap(true);
-        QCOMPARE(f.pane.lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QVERIFY(f.pane.IsWrapping());
+    }
+
+    // Rows follow the width with Wrap on, and are one per line with it off.
+    void wrapOnAndOffCountsRows()
+    {
+        Fixture f;
+        const std::string longLine(1000, 'w');
+        f.Receive((longLine + "\nshort\n" + longLine).c_str());
+        const qint64 columns = f.Columns();
+        QVERIFY(columns > 10 && columns < 1000);
+        const qint64 rowsOfLong = (1000 + columns - 1) / columns;
+        QCOMPARE(f.pane.RowCount(), 2 * rowsOfLong + 1);
+        f.pane.SetWrap(false);
+        QCOMPARE(f.pane.RowCount(), qint64(3));
+        QCOMPARE(f.pane.CharacterRect(999).y(), f.pane.CharacterRect(0).y());
+        f.pane.resize(1000, 300); // no wrapping: the width changes nothing
+        QCOMPARE(f.pane.RowCount(), qint64(3));
+        f.pane.SetWrap(true); // the wider pane takes more per row
+        QVERIFY(f.Columns() > columns);
+        QCOMPARE(f.pane.RowCount(), 2 * ((1000 + f.Columns() - 1) / f.Columns()) + 1);
+        QCOMPARE(f.pane.toPlainText().toStdString(), longLine + "\nshort\n" + longLine);
+        // Text arriving later wraps the same way: the last line grows by rows.
+        f.Receive(std::string(1000, 'x').c_str());
+        QCOMPARE(f.pane.RowCount(), (2000 + f.Columns() - 1) / f.Columns() + 1 + (1000 + f.Columns() - 1) / f.Columns());
+    }
+
+    // A mouse drag selects across line breaks and wrapped rows; Copy and
+    // Select All take exactly that text.
+    void mouseSelectionAcrossManyRowsCopies()
+    {
+        Fixture f;
+        const std::string text = "first\n" + std::string(300, 'a') + "\nthird line\nfourth";
+        f.Receive(text.c_str());
+        QVERIFY(WaitUntil([&] { return f.pane.FirstVisibleRow() == 0; }));
+        const qint64 from = 2;
+        const qint64 to = text.find("line") + 2;
+        const QRect start = f.pane.CharacterRect(from);
+        const QRect end = f.pane.CharacterRect(to);
+        QVERIFY(end.y() - start.y() >= 3 * start.height()); // several rows apart
+        QTest::mousePress(f.pane.viewport(), Qt::LeftButton, {}, start.topLeft() + QPoint(1, 2));
+        QTest::mouseMove(f.pane.viewport(), (start.center() + end.center()) / 2);
+        QTest::mouseMove(f.pane.viewport(), end.topLeft() + QPoint(1, 2));
+        QTest::mouseRelease(f.pane.viewport(), Qt::LeftButton, {}, end.topLeft() + QPoint(1, 2));
+        QCOMPARE(f.pane.SelectionStart(), from);
+        QCOMPARE(f.pane.SelectionEnd(), to);
+        QApplication::clipboard()->setText("before");
+        f.pane.Copy();
+        QCOMPARE(QApplication::clipboard()->text().toStdString(), text.substr(from, to - from));
+        f.pane.SelectAll();
+        f.pane.Copy();
+        QCOMPARE(QApplication::clipboard()->text().toStdString(), text);
+    }
+
+    // A match that straddles the end of a wrapped row is found, selected and shown.
+    void findAcrossTheWrapPoint()
+    {
+        Fixture f;
+        f.Receive(std::string(2000, '.').c_str());
+        const qint64 columns = f.Columns();
+        f.pane.ClearText();
+        std::string text = NumberedLines(0, 100) + std::string(2000, '.');
+        text.replace(text.size() - 2000 + 3 * columns - 3, 6, "needle");
+        f.Receive(text.c_str());
+        QVERIFY(WaitUntil([&] { return f.pane.FirstVisibleRow() > 0; }));
+        f.pane.verticalScrollBar()->setValue(0); // reading the top: the match is far below
+        QVERIFY(f.pane.Find("NEEDLE", SFindOptions{}));
+        const qint64 found = f.pane.SelectionStart();
+        QCOMPARE(found, qint64(f.pane.toPlainText().indexOf("needle")));
+        QCOMPARE(f.pane.SelectedText(), QString("needle"));
+        QVERIFY(f.pane.CharacterRect(found).y() < f.pane.CharacterRect(found + 5).y()); // across the wrap
+        QVERIFY(f.pane.viewport()->rect().contains(f.pane.CharacterRect(found)));
+        // Again: it wraps around to the same match.
+        QVERIFY(f.pane.Find("needle", SFindOptions{}));
+        QCOMPARE(f.pane.SelectionStart(), found);
+    }
+
+    // A screen reader reads exactly what was received, and the caret and
+    // selection through Qt's accessible text interface.
+    void accessibleTextIsWhatWasReceived()
+    {
+        Fixture f;
+        std::string sent = NumberedLines(0, 2000) + "tab\there\rlone CR, back\bspace";
+        QVERIFY(f.ReceiveFlood(sent, 1));
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&f.pane);
+        QVERIFY(accessible && accessible->textInterface());
+        QCOMPARE(accessible->text(QAccessible::Name), QString("Terminal"));
+        QAccessibleTextInterface* text = accessible->textInterface();
+        std::string shown = sent;
+        for (size_t at; (at = shown.find("\r\n")) != std::string::npos;)
+            shown.erase(at, 1);
+        shown.replace(shown.find('\r'), 1, "\n");
+        shown.replace(shown.find("k\b"), 2, "");
+        QVERIFY(WaitUntil([&] { return text->characterCount() == int(shown.size()); }));
+        QCOMPARE(text->text(0, text->characterCount()).toStdString(), shown);
+        QCOMPARE(text->cursorPosition(), text->characterCount());
+        int start = 0, end = 0;
+        QCOMPARE(text->textAtOffset(3, QAccessible::LineBoundary, &start, &end), QString("line 0 \n"));
+        text->setSelection(0, 5, 11);
+        QCOMPARE(f.pane.SelectedText(), QString("0 \nlin"));
+        text->selection(0, &start, &end);
+        QCOMPARE(start, 5);
+        QCOMPARE(end, 11);
+    }
+
+    // A full pane drops its oldest lines and goes on showing the newest; a
+    // reader who scrolled up keeps the same text in view meanwhile.
+    void fullPaneKeepsShowingTheNewest()
+    {
+        Fixture f;
+        f.pane.resize(1200, 300); // no line wraps
+        std::string sent;
+        int lines = 0;
+        while (sent.size() < size_t(CVORLAView::kCapacity) + (1 << 20))
+            sent += NumberedLines(lines++, 1);
+        QVERIFY(f.ReceiveFlood(sent, CVORLAView::kCapacity - 200));
+        const std::string last = "line " + std::to_string(lines - 1) + " ";
+        QVERIFY(WaitUntil([&] { return f.pane.TextRange(f.pane.CharacterCount() - 200, f.pane.CharacterCount())
+                                           .contains(QString::fromStdString(last)); }));
+        QVERIFY(f.pane.CharacterCount() <= CVORLAView::kCapacity);
+        std::string shown;
+        std::remove_copy(sent.begin(), sent.end(), std::back_inserter(shown), '\r');
+        const std::string held = f.pane.Store().Text();
+        QCOMPARE(shown.compare(shown.size() - held.size(), held.size(), held), 0); // the newest, in order
+        QCOMPARE(shown[shown.size() - held.size() - 1], '\n');                  // from a line's start
+        QVERIFY(WaitUntil([&] {
+            return f.pane.IsFollowingEnd() && f.pane.FirstVisibleRow() + f.pane.VisibleRows() >= f.pane.RowCount();
+        }));
+
+        // Scrolled up to read: more lines arrive and push old ones out; the
+        // text in view stays.
+        f.pane.verticalScrollBar()->setValue(int(f.pane.RowCount() / 2));
+        const QString reading = f.TopText(12);
+        QVERIFY(reading.startsWith("line "));
+        QVERIFY(f.ReceiveFlood(NumberedLines(lines, 20000), 0));
+        const std::string newest = "line " + std::to_string(lines + 19999) + " ";
+        QVERIFY(WaitUntil([&] { return f.pane.TextRange(f.pane.CharacterCount() - 200, f.pane.CharacterCount())
+                                           .contains(QString::fromStdString(newest)); }));
+        QVERIFY(WaitUntil([&] { return f.TopText(12) == reading; }));
+        QVERIFY(!f.pane.IsFollowingEnd());
     }
 
     void pasteSendsBytesWithProgress()
@@ -211,15 +389,12 @@ private slots:
     {
         Fixture f;
         f.Receive("abc def");
-        QTextCursor cursor = f.pane.textCursor();
-        cursor.setPosition(4);
-        cursor.setPosition(7, QTextCursor::KeepAnchor);
-        f.pane.setTextCursor(cursor);
+        f.pane.SetSelection(4, 7);
         f.blockSends = true;
         QTest::mouseClick(f.pane.viewport(), Qt::RightButton);
         QVERIFY(f.pane.IsPasteBusy());
-        QVERIFY(!f.pane.textCursor().hasSelection());
-        QCOMPARE(f.pane.textCursor().position(), 7);
+        QVERIFY(!f.pane.HasSelection());
+        QCOMPARE(f.pane.CaretPosition(), 7);
         f.pane.OnEditPaste();
         QCOMPARE(f.prompt.Messages(), std::vector<std::string>{"Last paste operation not yet finished"});
         // Closing the port ends the paste promptly.

@@ -90,11 +90,11 @@ private slots:
     {
         QVERIFY(m_device.HoldLine());
         // Each key would hold the window for the write time-out (over 1 s).
-        QVERIFY(TypeTimed("ABC") < 500);
+        QVERIFY(TypeTimed("A\tBC") < 500); // Tab is a character here, not a move of the focus
         QVERIFY(TypeTimed("DE") < 500);
         m_device.ReleaseLine();
-        QVERIFY(WaitUntil([&] { return Typed().size() >= 5; }, 5000));
-        QCOMPARE(Typed(), std::string("ABCDE"));
+        QVERIFY(WaitUntil([&] { return Typed().size() >= 6; }, 5000));
+        QCOMPARE(Typed(), std::string("A\tBCDE"));
         QVERIFY(WaitIdle());
         QCOMPARE(m_lossReports, 0);
     }

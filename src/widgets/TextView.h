@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <memory>
+#include <string_view>
+
+#include "text/LineStore.h"
+#include "text/RowLayout.h"
+#include "text/TextSearch.h"
+#include "widgets/TextPresentation.h"
+
+// A read-mostly text pane over a CLineStore, for text that arrives fast and
+// in bulk: appending costs the same however much is held, only the rows on
+// screen are shaped and painted, at most once per frame, and wrapping never
+// lays out more than the lines that changed. It follows the end while the
+// user is at the end and stays on the same text while the user has scrolled
+// up. Selection with the mouse, Select All, copy and find work on the store;
+// screen readers read it through Qt's accessible text interface.
+//
+// Offsets in the public interface count characters from the start of what
+// is held (one byte each for ASCII; text is held as UTF-8). Line breaks are
+// "\n".
+class CTextView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit CTextView(std::size_t capacity = CLineStore::kDefaultCapacity, QWidget* parent = nullptr);
+    ~CTextView() override;
+
+    // The text. Appending at the end drops the oldest lines beyond the capacity.
+    void AppendText(std::string_view utf8);
+    // Removes the last character of the last line (a line break only if lineBreakToo).
+    bool EraseLastChar(bool lineBreakToo = false);
+    void Clear();
+    void setPlainText(const QString& text);
+    QString toPlainText() const;
+    const CLineStore& Store() const { return m_store; }
+    qint64 CharacterCount() const { return static_cast<qint64>(m_store.Size()); }
+    bool IsEmpty() const { return m_store.Empty(); }
+    // The attribute of text appended from now on, and its colour.
+    void SetAttribute(uint8_t attribute) { m_store.SetAttribute(attribute); }
+    void SetAttributeColour(uint8_t attribute, const QColor& colour);
+    // Another way of showing the same store (hex dump, timestamps); nullptr
+    // goes back to plain text. The view does not own it.
+    void SetPresentation(ITextPresentation* presentation);
+
+    void SetWrapping(bool wrap);
+    bool IsWrapping() const { return m_wrap; }
+    // Visual rows of the whole text as laid out now.
+    qint64 RowCount() const;
+    // The first row on screen and how many fit.
+    qint64 FirstVisibleRow() const;
+    int VisibleRows() const;
+    bool IsFollowingEnd() const { return m_follow; }
+    void ScrollToEnd();
+
+    // Caret and selection.
+    qint64 CaretPosition() const { return Offset(m_caret); }
+    bool HasSelection() const { return m_anchor != m_caret; }
+    qint64 SelectionStart() const { return Offset(std::min(m_anchor, m_caret)); }
+    qint64 SelectionEnd() const { return Offset(std::max(m_anchor, m_caret)); }
+    QString SelectedText() const;
+    QString TextRange(qint64 from, qint64 to) const;
+    void SetSelection(qint64 anchor, qint64 caret);
+    // The caret to the end of the text, with no selection; the view does not move.
+    void MoveCaretToEnd();
+    void SelectAll();
+    // Puts the selection on the clipboard; nothing selected leaves it as it is.
+    void Copy();
+
+    // Finds text from the selection (forward from its end, backward from its
+    // start), else from the last match, else from the caret, and wraps
+    // around. A match becomes the selection and is scrolled into view.
+    bool Find(const QString& what, const SFindOptions& options);
+    // Scrolls so that the character at offset is on screen.
+    void ScrollToOffset(qint64 offset);
+    // Where the character at offset is drawn, in viewport coordinates, and the reverse.
+    QRect CharacterRect(qint64 offset) const;
+    qint64 OffsetAt(const QPoint& viewportPoint) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    struct SPlace {
+        std::size_t line;
+        uint32_t cell;
+    };
+
+    qint64 Offset(uint64_t position) const { return static_cast<qint64>(position - m_store.Begin()); }
+    uint64_t Position(qint64 offset) const;
+    uint64_t Clamp(uint64_t position) const;
+    void TextChanged();
+    void ScheduleFrame();
+    void Frame();
+    void EnsureLayout() const;
+    void UpdateMetrics();
+    // Columns from the width (when wrapping), then rows and scroll bars.
+    void Relayout();
+    void UpdateScrollBars();
+    void RememberTopLine();
+    void SelectionChanged();
+    SPlace PlaceOf(uint64_t position) const;
+    uint64_t PositionAt(const QPoint& point) const;
+    void ShowPosition(uint64_t position);
+    void DrawRow(QPainter& painter, qint64 row, int y, uint64_t selFrom, uint64_t selTo) const;
+    void DrawCells(QPainter& painter, const SShapedRow& shaped, int from, int to, qreal x, int baseline) const;
+    uint32_t ColumnsShown() const;
+
+    CLineStore m_store;
+    CPlainPresentation m_plain;
+    mutable SShapedRow m_shaped; // scratch for painting
+    ITextPresentation* m_presentation = &m_plain;
+    mutable CRowLayout m_layout;
+    mutable bool m_layoutStale = true; // text changed since the layout last followed it
+
+    bool m_wrap = true;
+    qreal m_cellWidth = 8;
+    int m_lineHeight = 16;
+    int m_ascent = 12;
+    bool m_fixedPitch = true;
+
+    // Where the user reads while not following the end: the absolute line
+    // number (CLineStore::DroppedLines counting) and the row within it.
+    bool m_follow = true;
+    uint64_t m_topLine = 0;
+    uint64_t m_topRowInLine = 0;
+    bool m_settingScroll = false; // the view moves its own scroll bars
+
+    uint64_t m_anchor = 0; // selection: from anchor to caret, absolute positions
+    uint64_t m_caret = 0;
+    uint64_t m_matchFrom = 0, m_matchTo = 0; // the last find match
+    bool m_selecting = false;
+
+    // Painting at most once per frame.
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceFrame;
+};
