@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -72,6 +71,15 @@ double TclshSeconds()
     return clock.nsecsElapsed() / 1e9;
 }
 
+// The pane's last line.
+std::string LastLine(const CConsoleView& pane)
+{
+    const CLineStore& store = pane.Store();
+    std::string line;
+    store.Read(store.LineStart(store.LineCount() - 1), 64, line);
+    return line;
+}
+
 // Resident memory of this process in kB (VmRSS), 0 if unknown.
 long ResidentKb()
 {
@@ -100,7 +108,8 @@ int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seco
     QObject::connect(&sample, &QTimer::timeout, [&] {
         ++second;
         std::printf("  %2d s: resident %ld kB (+%ld), pane %d characters in %d lines\n", second, ResidentKb(),
-                    ResidentKb() - startKb, pane.document()->characterCount() - 1, pane.document()->blockCount());
+                    ResidentKb() - startKb, static_cast<int>(pane.CharacterCount()),
+                    static_cast<int>(pane.Store().LineCount()));
         std::fflush(stdout);
         if (second >= seconds)
             app.quit();
@@ -131,7 +140,7 @@ int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seco
     QObject::connect(&check, &QTimer::timeout, [&] {
         if (stoppedMs < 0 && !host.IsEvaluating())
             stoppedMs = stop.elapsed();
-        if (pane.document()->lastBlock().text() == "VORLA > " || stop.elapsed() > 60000)
+        if (LastLine(pane) == "VORLA > " || stop.elapsed() > 60000)
             app.quit();
     });
     check.start(1);
@@ -188,8 +197,7 @@ int main(int argc, char** argv)
         }
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
-            const QTextBlock last = pane.document()->lastBlock();
-            if (last.text() == "VORLA > " && pane.document()->blockCount() > g_lines) {
+            if (LastLine(pane) == "VORLA > " && pane.Store().LineCount() + pane.Store().DroppedLines() > static_cast<uint64_t>(g_lines)) {
                 seconds = clock.nsecsElapsed() / 1e9;
                 app.quit();
             } else if (clock.elapsed() > 600000) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QTextCursor>
 
 class QCheckBox;
 class QLineEdit;
@@ -19,9 +18,6 @@ public:
     bool WholeWord() const;
     bool Down() const;
     void SetFindWhat(const QString& text);
-    // Where the last search found its text; the next one goes on from there.
-    QTextCursor LastMatch() const { return m_lastMatch; }
-    void SetLastMatch(const QTextCursor& match) { m_lastMatch = match; }
 
 signals:
     void findNext();
@@ -32,5 +28,4 @@ private:
     QCheckBox* m_wholeWord;
     QRadioButton* m_up;
     QRadioButton* m_down;
-    QTextCursor m_lastMatch; // follows edits of its pane's text; UI thread
 };

@@ -44,32 +44,6 @@ struct MenuItem {
     const char* prompt;
 };
 
-// The panes are text views, or (the console, for now) a plain text edit:
-// the edit commands reach either through these.
-bool PaneHasText(QWidget* pane)
-{
-    if (auto* view = qobject_cast<CTextView*>(pane))
-        return !view->IsEmpty();
-    auto* edit = qobject_cast<QPlainTextEdit*>(pane);
-    return edit && !edit->document()->isEmpty();
-}
-
-void CopyFromPane(QWidget* pane)
-{
-    if (auto* view = qobject_cast<CTextView*>(pane))
-        view->Copy();
-    else if (auto* edit = qobject_cast<QPlainTextEdit*>(pane))
-        edit->copy();
-}
-
-void SelectAllInPane(QWidget* pane)
-{
-    if (auto* view = qobject_cast<CTextView*>(pane))
-        view->SelectAll();
-    else if (auto* edit = qobject_cast<QPlainTextEdit*>(pane))
-        edit->selectAll();
-}
-
 } // namespace
 
 CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
@@ -343,17 +317,17 @@ void CMainFrame::OnSetVorlaFont()
     Console()->setFont(font);
 }
 
-QWidget* CMainFrame::ActivePane() const
+CTextView* CMainFrame::ActivePane() const
 {
     // Commands act on the pane that has, or last had, the keyboard focus.
-    return m_bConsoleFocus ? static_cast<QWidget*>(Console()) : static_cast<QWidget*>(Terminal());
+    return m_bConsoleFocus ? static_cast<CTextView*>(Console()) : static_cast<CTextView*>(Terminal());
 }
 
 bool CMainFrame::IsCommandEnabled(int id) const
 {
-    QWidget* pane = ActivePane();
+    CTextView* pane = ActivePane();
     const bool terminalActive = pane == Terminal();
-    const bool hasText = PaneHasText(pane);
+    const bool hasText = !pane->IsEmpty();
     switch (id) {
     case ID_FILE_OPEN:
     case ID_FILE_SAVE:
@@ -493,7 +467,7 @@ bool CMainFrame::TranslateKey(QKeyEvent* key)
 
 void CMainFrame::OnCommand(int id)
 {
-    QWidget* pane = ActivePane();
+    CTextView* pane = ActivePane();
     switch (id) {
     case ID_CONNECT: OnConnect(); break;
     case ID_DISCONNECT: OnDisconnect(); break;
@@ -517,8 +491,8 @@ void CMainFrame::OnCommand(int id)
     case ID_FILE_PRINT_SETUP: OnPrintSetup(); break;
     case ID_EDIT_FIND: OnFind(); break;
     case ID_EDIT_REPEAT: OnFindNext(); break;
-    case ID_EDIT_COPY: CopyFromPane(pane); break;
-    case ID_EDIT_SELECT_ALL: SelectAllInPane(pane); break;
+    case ID_EDIT_COPY: pane->Copy(); break;
+    case ID_EDIT_SELECT_ALL: pane->SelectAll(); break;
     case ID_EDIT_PASTE:
         if (pane == Terminal())
             Terminal()->OnEditPaste();
@@ -711,53 +685,17 @@ bool CMainFrame::OnFindNext()
 {
     if (!m_findDlg || m_findDlg->FindWhat().isEmpty())
         return false;
-    if (auto* view = qobject_cast<CTextView*>(ActivePane())) {
-        // The view goes on from the selection, else from its last match (the
-        // terminal's key rule has cleared the selection before Ctrl+F or F3
-        // run), else from the caret, and wraps around.
-        SFindOptions options;
-        options.matchCase = m_findDlg->MatchCase();
-        options.wholeWord = m_findDlg->WholeWord();
-        options.forward = m_findDlg->Down();
-        if (view->Find(m_findDlg->FindWhat(), options))
-            return true;
-        QApplication::beep();
-        return false;
-    }
-    auto* pane = qobject_cast<QPlainTextEdit*>(ActivePane());
-    if (!pane)
-        return false;
-    QTextDocument::FindFlags flags;
-    if (m_findDlg->MatchCase())
-        flags |= QTextDocument::FindCaseSensitively;
-    if (m_findDlg->WholeWord())
-        flags |= QTextDocument::FindWholeWords;
-    if (!m_findDlg->Down())
-        flags |= QTextDocument::FindBackward;
-    // The whole text is searched, wrapping around at its end. A search goes
-    // on from the selection (the last match, or the user's own), else from
-    // the last match in this pane: the terminal's key rule has moved the
-    // caret to the end and cleared the selection before Ctrl+F or F3 run.
-    // Failing both, it starts at the caret.
-    QTextDocument* document = pane->document();
-    QTextCursor from = pane->textCursor();
-    const QTextCursor last = m_findDlg->LastMatch();
-    if (!from.hasSelection() && !last.isNull() && last.document() == document && last.hasSelection())
-        from = last;
-    QTextCursor found = document->find(m_findDlg->FindWhat(), from, flags);
-    if (found.isNull()) {
-        QTextCursor wrap(document);
-        if (!m_findDlg->Down())
-            wrap.movePosition(QTextCursor::End);
-        found = document->find(m_findDlg->FindWhat(), wrap, flags);
-    }
-    if (found.isNull()) {
-        QApplication::beep();
-        return false;
-    }
-    pane->setTextCursor(found);
-    m_findDlg->SetLastMatch(found);
-    return true;
+    // The pane goes on from the selection, else from its last match (the
+    // terminal's key rule has cleared the selection before Ctrl+F or F3
+    // run), else from the caret, and wraps around.
+    SFindOptions options;
+    options.matchCase = m_findDlg->MatchCase();
+    options.wholeWord = m_findDlg->WholeWord();
+    options.forward = m_findDlg->Down();
+    if (ActivePane()->Find(m_findDlg->FindWhat(), options))
+        return true;
+    QApplication::beep();
+    return false;
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event)

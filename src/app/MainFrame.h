@@ -126,7 +126,7 @@ private:
     void CreateMenus();
     void CreateStatusBar();
     bool ChooseFont(QFont& font, const QString& title);
-    QWidget* ActivePane() const;
+    CTextView* ActivePane() const;
     void LineLost();
 
     CUiBridge m_bridge;

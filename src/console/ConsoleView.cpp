@@ -1,10 +1,9 @@
 #include "console/ConsoleView.h"
 
-#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
-#include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <string>
 
 #include "core/IUserPrompt.h"
-#include "widgets/TextPane.h"
 #include "widgets/UiBridge.h"
 
 namespace {
@@ -25,42 +23,49 @@ static_assert(kProtected > 1 && kConsolePrompt[kProtected - 1] == ' ', "the prom
 // frame (so that keys and painting keep their turn), a slice at a time.
 constexpr int kFrameMs = 16;
 constexpr int kBatchMs = 10;
-constexpr std::size_t kSliceBytes = 16 << 10;
+constexpr std::size_t kSliceBytes = 64 << 10;
 
-QColor KindColour(int kind)
+// The store's attribute of each kind of text; typed text is plain output.
+constexpr uint8_t kNoticeAttribute = 0;
+constexpr uint8_t kErrorAttribute = 1;
+constexpr uint8_t kOutputAttribute = 2;
+
+uint8_t KindAttribute(int kind)
 {
     switch (kind) {
     case kConsoleNotice:
-        return QColor(0, 0, 255);
+        return kNoticeAttribute;
     case kConsoleError:
-        return QColor(255, 0, 0);
+        return kErrorAttribute;
     default:
-        return QColor(0, 0, 0);
+        return kOutputAttribute;
     }
 }
 
-QTextCharFormat ColourFormat(const QColor& colour)
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+bool IsWordByte(char c)
 {
-    QTextCharFormat format;
-    format.setForeground(colour);
-    return format;
+    const auto b = static_cast<unsigned char>(c);
+    return (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '_' || b >= 0x80;
 }
 
 } // namespace
 
 CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneOwner& owner, QWidget* parent)
-    : QPlainTextEdit(parent), m_bridge(bridge), m_prompt(prompt), m_owner(owner)
+    : CTextView(kConsoleCapacity, parent), m_bridge(bridge), m_prompt(prompt), m_owner(owner)
 {
-    SetUpPane(this, "console", "Console");
+    setObjectName("console");
+    setAccessibleName("Console");
+    setContextMenuPolicy(Qt::NoContextMenu); // the right button pastes
+    setAttribute(Qt::WA_InputMethodEnabled); // composed characters arrive as input-method text
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Text, Qt::black);
     setPalette(pal);
-    // Typing at a mark leaves the mark before the typed text.
-    m_outputEnd = QTextCursor(document());
-    m_outputEnd.setKeepPositionOnInsert(true);
-    m_inputStart = QTextCursor(document());
-    m_inputStart.setKeepPositionOnInsert(true);
+    SetAttributeColour(kNoticeAttribute, QColor(0, 0, 255));
+    SetAttributeColour(kErrorAttribute, QColor(255, 0, 0));
+    SetAttributeColour(kOutputAttribute, QColor(0, 0, 0));
 
     m_outputTimer.setSingleShot(true);
     connect(&m_outputTimer, &QTimer::timeout, this, &CConsoleView::ShowOutputFrame);
@@ -84,7 +89,8 @@ void CConsoleView::PrintToConsole(const std::string& text, int kind)
     }
     // The UI thread never waits for room: it is the one that makes it.
     ShowAllQueuedOutput();
-    ShowRuns({MakeConsoleRun(text, kind)});
+    std::vector<SConsoleRun> runs{MakeConsoleRun(text, kind)};
+    ShowRuns(runs);
 }
 
 void CConsoleView::ClearAll()
@@ -129,97 +135,89 @@ void CConsoleView::ShowAllQueuedOutput()
     ShowRuns(runs);
 }
 
-void CConsoleView::ShowRuns(const std::vector<SConsoleRun>& runs)
+void CConsoleView::ShowRuns(std::vector<SConsoleRun>& runs)
 {
     if (runs.empty())
         return;
-    HoldPainting();
+    // Text runs in a row go in with one insert (the input line is taken out
+    // and put back once), as if inserted one after the other.
+    std::vector<SPiece> pieces;
+    auto flush = [&] {
+        InsertOutput(pieces);
+        pieces.clear();
+    };
     for (const SConsoleRun& run : runs) {
         switch (run.type) {
         case SConsoleRun::kText:
-            InsertOutput(QString::fromUtf8(run.text.data(), static_cast<int>(run.text.size())),
-                         ColourFormat(KindColour(run.kind)));
+            if (!run.text.empty())
+                pieces.push_back({run.text, KindAttribute(run.kind)});
             break;
         case SConsoleRun::kPrompt:
-            ShowPrompt(ColourFormat(KindColour(run.kind)));
+            flush();
+            ShowPrompt(run.kind);
             break;
         case SConsoleRun::kClear:
+            pieces.clear();
             ClearPane();
             break;
         }
     }
-    DropOldestLines();
+    flush();
     KeepCaretInInput(); // and the keyboard focus stays where the user put it
-    if (currentCharFormat().foreground().color() != QColor(0, 0, 0))
-        setCurrentCharFormat(ColourFormat(Qt::black));
 }
 
 void CConsoleView::ClearPane()
 {
-    QTextCursor all(document());
-    all.select(QTextCursor::Document);
-    all.removeSelectedText();
-    SetOutputEnd(0);
-    m_inputStart.setPosition(0);
+    Clear();
+    m_outputEnd = m_inputStart = End();
 }
 
-void CConsoleView::DropOldestLines()
+void CConsoleView::InsertOutput(const std::vector<SPiece>& pieces)
 {
-    const int excess = EndOfText() - m_capacity;
-    if (excess <= 0)
-        return;
-    // Whole lines from the top, up to the one that holds the last character
-    // that must go. The input and the output line still being written stay:
-    // only a single output line longer than the capacity loses its start.
-    const QTextBlock last = document()->findBlock(excess - 1);
-    int cut = last.position() + last.length();
-    if (cut > m_outputEnd.position())
-        cut = std::min(excess, m_outputEnd.position());
-    if (cut <= 0)
-        return;
-    QTextCursor front(document());
-    front.setPosition(cut, QTextCursor::KeepAnchor);
-    front.removeSelectedText();
-}
-
-void CConsoleView::InsertOutput(const QString& text, const QTextCharFormat& format)
-{
-    if (text.isEmpty())
+    std::size_t n = 0;
+    for (const SPiece& piece : pieces)
+        n += piece.text.size();
+    if (n == 0)
         return;
     // With nothing typed, an empty prompt line becomes part of the output.
-    if (m_inputStart.position() == EndOfText())
-        SetOutputEnd(EndOfText());
+    if (m_inputStart == End())
+        SetOutputEnd(End());
     const bool hadBreak = HasBreakBeforeInput();
-    QTextCursor cursor(document());
-    cursor.setPosition(m_outputEnd.position());
-    cursor.insertText(text, format);
-    SetOutputEnd(cursor.position());
-    if (m_outputEnd.atBlockStart()) {
-        if (hadBreak) { // the output ended its line: the break is not needed any more
-            cursor.setPosition(m_outputEnd.position() + 1, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-        }
-    } else if (m_outputEnd.position() < EndOfText()) {
-        OpenInputLine();
+    const uint64_t at = m_outputEnd;
+    const bool endsLine = pieces.back().text.back() == '\n';
+    if (endsLine && hadBreak) {
+        // The output ended its line: the break before the input is not needed any more.
+        ReplaceRange(at, at + 1, pieces);
+        m_inputStart = std::max(m_inputStart + n - 1, at + n);
+    } else if (!endsLine && at < End() && !hadBreak) {
+        // Output that has not ended its line: the input line gets a line of its own.
+        std::vector<SPiece> opened = pieces;
+        opened.push_back({"\n", kOutputAttribute});
+        ReplaceRange(at, at, opened, 1);
+        m_inputStart += n + 1;
+    } else {
+        ReplaceRange(at, at, pieces);
+        m_inputStart += n;
     }
+    m_outputEnd = at + n;
 }
 
-void CConsoleView::ShowPrompt(const QTextCharFormat& format)
+void CConsoleView::ShowPrompt(int kind)
 {
-    const int lineStart = m_outputEnd.position() + (HasBreakBeforeInput() ? 1 : 0);
-    if (m_inputStart.position() > lineStart)
+    const uint64_t lineStart = m_outputEnd + (HasBreakBeforeInput() ? 1 : 0);
+    if (m_inputStart > lineStart)
         return; // the input line has its prompt already
     // A prompt ends the output's line for good; anything typed ahead follows it.
-    if (!m_outputEnd.atBlockStart()) {
+    if (!AtLineStart(m_outputEnd)) {
         OpenInputLine();
-        SetOutputEnd(m_outputEnd.position() + 1);
+        SetOutputEnd(m_outputEnd + 1);
     }
-    QTextCursor cursor(document());
-    cursor.setPosition(m_outputEnd.position());
     // The prompt in its colour; its closing blank in the colour of typed text.
-    cursor.insertText(QString::fromLatin1(kConsolePrompt, kProtected - 1), format);
-    cursor.insertText(QString::fromLatin1(kConsolePrompt + kProtected - 1, 1), ColourFormat(Qt::black));
-    m_inputStart.setPosition(cursor.position());
+    const std::string_view prompt(kConsolePrompt, kProtected);
+    ReplaceRange(m_outputEnd, m_outputEnd,
+                 {{prompt.substr(0, kProtected - 1), KindAttribute(kind)}, {prompt.substr(kProtected - 1), kOutputAttribute}},
+                 2);
+    m_inputStart = m_outputEnd + kProtected;
 }
 
 void CConsoleView::OpenInputLine()
@@ -228,78 +226,86 @@ void CConsoleView::OpenInputLine()
     // columns are the prompt. After output that has not ended its line, a
     // line break goes between them; it stays only while that output line is
     // unfinished (Tcl writes a line and its line feed separately).
-    if (m_outputEnd.atBlockStart() || HasBreakBeforeInput())
+    if (AtLineStart(m_outputEnd) || HasBreakBeforeInput())
         return;
-    const int at = m_outputEnd.position();
-    const bool inputAtMark = m_inputStart.position() == at;
-    QTextCursor cursor(document());
-    cursor.setPosition(at);
-    cursor.insertText(QStringLiteral("\n"));
-    if (inputAtMark)
-        m_inputStart.setPosition(at + 1);
+    ReplaceRange(m_outputEnd, m_outputEnd, {{"\n", kOutputAttribute}}, 1);
+    ++m_inputStart; // after the break also when it stood at the mark
 }
 
 bool CConsoleView::HasBreakBeforeInput() const
 {
-    const int at = m_outputEnd.position();
-    return !m_outputEnd.atBlockStart() && at < EndOfText() && document()->characterAt(at) == QChar::ParagraphSeparator;
+    return !AtLineStart(m_outputEnd) && m_outputEnd < End() && Store().At(m_outputEnd) == '\n';
 }
 
-void CConsoleView::SetOutputEnd(int position)
+uint64_t CConsoleView::LineStartOf(uint64_t pos) const { return Store().LineStart(Store().LineOf(pos)); }
+
+bool CConsoleView::AtLineStart(uint64_t pos) const { return pos <= Store().Begin() || LineStartOf(pos) == pos; }
+
+int CConsoleView::Column(uint64_t lineStart, uint64_t pos) const
 {
-    m_outputEnd.setPosition(position);
-    if (m_inputStart.position() < position)
-        m_inputStart.setPosition(position);
+    // Characters from the line's start to pos, counted only as far as the
+    // protected columns matter; -1 for a position on an earlier line.
+    if (pos < lineStart)
+        return -1;
+    int column = 0;
+    for (uint64_t at = lineStart; at < pos && column <= kProtected; ++at)
+        column += IsContinuationByte(Store().At(at)) ? 0 : 1;
+    return column;
+}
+
+uint64_t CConsoleView::AfterPrompt(uint64_t lineStart) const
+{
+    // The position after the protected columns (the line's end if shorter).
+    const uint64_t end = Store().LineEnd(Store().LineOf(lineStart));
+    uint64_t at = lineStart;
+    for (int column = 0; at < end && column < kProtected; ++column)
+        do
+            ++at;
+        while (at < end && IsContinuationByte(Store().At(at)));
+    return at;
+}
+
+void CConsoleView::SetOutputEnd(uint64_t position)
+{
+    m_outputEnd = position;
+    if (m_inputStart < position)
+        m_inputStart = position;
 }
 
 void CConsoleView::EndInputLine()
 {
     // The entered line is output now; the next input line starts at the end.
-    SetOutputEnd(EndOfText());
+    SetOutputEnd(End());
 }
 
-int CConsoleView::EndOfText() const { return document()->characterCount() - 1; }
-
-QString CConsoleView::InputText() const
+std::string CConsoleView::InputText() const
 {
-    QTextCursor cursor(document());
-    cursor.setPosition(m_inputStart.position());
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    return SelectedPlainText(cursor);
+    std::string text;
+    Store().Read(m_inputStart, static_cast<std::size_t>(End() - m_inputStart), text);
+    return text;
 }
 
-void CConsoleView::ReplaceInput(const QString& text)
+void CConsoleView::EditInput(uint64_t from, uint64_t to, std::string_view text)
 {
-    if (!text.isEmpty())
+    // Input is typed in the colour of output; the marks stand before it.
+    ReplaceRange(from, to, {{text, kOutputAttribute}}, 1);
+}
+
+void CConsoleView::ReplaceInput(const std::string& text)
+{
+    if (!text.empty())
         OpenInputLine();
-    QTextCursor cursor(document());
-    cursor.setPosition(m_inputStart.position());
-    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-    cursor.insertText(text, ColourFormat(Qt::black));
-    setTextCursor(cursor);
+    EditInput(m_inputStart, End(), text);
+    MoveCaretToEnd();
+    ShowCaret();
 }
 
 void CConsoleView::KeepCaretInInput()
 {
     // A caret inside the input stays where the user put it; anywhere else it
-    // goes to the end. Moving it costs a relayout, so only when it must.
-    if (textCursor().selectionStart() < m_inputStart.position())
-        MoveCaretToEnd(this);
-}
-
-void CConsoleView::HoldPainting()
-{
-    // A script that prints line after line would otherwise repaint and
-    // scroll the pane once per line: paint at most once a frame instead.
-    if (m_paintHeld)
-        return;
-    m_paintHeld = true;
-    setUpdatesEnabled(false);
-    QTimer::singleShot(16, this, [this] {
-        m_paintHeld = false;
-        setUpdatesEnabled(true);
-        ensureCursorVisible();
-    });
+    // goes to the end.
+    if (std::min(AnchorPos(), CaretPos()) < m_inputStart)
+        MoveCaretToEnd();
 }
 
 int CConsoleView::HistoryCount() const { return m_history.GetCount(); }
@@ -314,11 +320,10 @@ bool CConsoleView::PreTranslateKey(QKeyEvent* event)
     if (key == Qt::Key_Control || (ctrl && (key == Qt::Key_C || key == Qt::Key_V)))
         return false;
 
-    QTextCursor cursor = textCursor();
-    int a = cursor.selectionStart();
-    int b = cursor.selectionEnd();
-    int lineStart = cursor.block().position();
-    auto offset = [&](int pos) { return pos - lineStart; };
+    const uint64_t a = std::min(AnchorPos(), CaretPos());
+    const uint64_t b = std::max(AnchorPos(), CaretPos());
+    const uint64_t lineStart = LineStartOf(CaretPos());
+    auto offset = [&](uint64_t pos) { return Column(lineStart, pos); };
 
     if (key == Qt::Key_Backspace && !(mods & Qt::AltModifier) && offset(a) <= kProtected)
         return true;
@@ -326,33 +331,30 @@ bool CConsoleView::PreTranslateKey(QKeyEvent* event)
         return true;
 
     if (a != b) {
-        if (cursor.block() != document()->findBlock(b)) {
-            MoveCaretToEnd(this);
+        if (Store().LineOf(CaretPos()) != Store().LineOf(b)) {
+            MoveCaretToEnd();
+            ShowCaret();
         } else if (offset(a) < kProtected && offset(b) > kProtected) {
-            cursor.setPosition(lineStart + kProtected);
-            cursor.setPosition(b, QTextCursor::KeepAnchor);
-            setTextCursor(cursor);
+            SetSelectionPos(AfterPrompt(lineStart), b);
         }
     } else if (offset(a) < kProtected) {
-        MoveCaretToEnd(this);
+        MoveCaretToEnd();
+        ShowCaret();
     } else if (key == Qt::Key_Home) {
-        if (mods & Qt::ShiftModifier) {
-            cursor.setPosition(b);
-            cursor.setPosition(lineStart + kProtected, QTextCursor::KeepAnchor);
-        } else {
-            cursor.setPosition(lineStart + kProtected);
-        }
-        setTextCursor(cursor);
+        if (mods & Qt::ShiftModifier)
+            SetSelectionPos(b, AfterPrompt(lineStart));
+        else
+            SetSelectionPos(AfterPrompt(lineStart), AfterPrompt(lineStart));
         return true;
     }
 
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
-        if (document()->findBlock(textCursor().selectionStart()) != document()->lastBlock()) {
-            MoveCaretToEnd(this);
+        if (Store().LineOf(std::min(AnchorPos(), CaretPos())) + 1 != Store().LineCount()) {
+            MoveCaretToEnd();
+            ShowCaret();
             return true;
         }
-        const std::string recalled = key == Qt::Key_Up ? m_history.Older() : m_history.Newer();
-        ReplaceInput(QString::fromUtf8(recalled.c_str()));
+        ReplaceInput(key == Qt::Key_Up ? m_history.Older() : m_history.Newer());
         return true;
     }
     return false;
@@ -365,7 +367,12 @@ bool CConsoleView::event(QEvent* event)
         if (PreTranslateKey(key) || m_owner.TranslateKey(key))
             return true;
     }
-    return QPlainTextEdit::event(event);
+    return CTextView::event(event);
+}
+
+bool CConsoleView::focusNextPrevChild(bool)
+{
+    return false; // Tab is a character of the command
 }
 
 void CConsoleView::keyPressEvent(QKeyEvent* event)
@@ -375,32 +382,163 @@ void CConsoleView::keyPressEvent(QKeyEvent* event)
     if (!enter && (text.isEmpty() || (event->modifiers() & Qt::ControlModifier) || !text.at(0).isPrint())) {
         // Not a typed character: Backspace and Tab are characters too.
         if (event->key() != Qt::Key_Backspace && event->key() != Qt::Key_Tab) {
-            QPlainTextEdit::keyPressEvent(event);
+            if (!EditingKey(event))
+                CTextView::keyPressEvent(event);
             return;
         }
     }
     // Caret guard: typing happens in the input, never in the prompt or the output.
-    if (textCursor().selectionStart() < m_inputStart.position() || enter)
-        MoveCaretToEnd(this);
+    if (std::min(AnchorPos(), CaretPos()) < m_inputStart || enter)
+        MoveCaretToEnd();
     if (enter) {
         OnEnter();
         return;
     }
     if (event->key() == Qt::Key_Backspace) {
-        const QTextCursor caret = textCursor();
-        if (!caret.hasSelection() && caret.position() <= m_inputStart.position())
-            return; // nothing typed before the caret to erase
-    } else {
-        OpenInputLine();
+        EraseInput(false, event->modifiers() & Qt::ControlModifier);
+        return;
     }
-    SetInputColour();
-    QPlainTextEdit::keyPressEvent(event);
+    TypeText(event->key() == Qt::Key_Tab ? std::string("\t") : text.toStdString());
 }
 
-void CConsoleView::SetInputColour()
+void CConsoleView::TypeText(const std::string& text)
 {
-    // What the user types is black, whatever colour the text before it has.
-    mergeCurrentCharFormat(ColourFormat(Qt::black));
+    // In place of the selection, or at the caret; the caret guard has put
+    // both inside the input.
+    OpenInputLine();
+    EditInput(std::min(AnchorPos(), CaretPos()), std::max(AnchorPos(), CaretPos()), text);
+    ShowCaret();
+}
+
+void CConsoleView::EraseInput(bool forward, bool word)
+{
+    const uint64_t a = std::min(AnchorPos(), CaretPos());
+    const uint64_t b = std::max(AnchorPos(), CaretPos());
+    if (a < m_inputStart)
+        return; // the output and the prompt are not editable
+    uint64_t from = a;
+    uint64_t to = b;
+    if (a == b) {
+        // The character (or word) before or after the caret, within the input.
+        const uint64_t limit = forward ? End() : m_inputStart;
+        auto step = [&](uint64_t pos) {
+            do
+                pos = forward ? pos + 1 : pos - 1;
+            while (pos != limit && IsContinuationByte(Store().At(forward ? pos : pos)));
+            return pos;
+        };
+        uint64_t& edge = forward ? to : from;
+        if (edge == limit)
+            return;
+        auto wordAt = [&](uint64_t pos) { return IsWordByte(Store().At(forward ? pos : pos - 1)); };
+        if (word) {
+            while (edge != limit && !wordAt(edge))
+                edge = step(edge);
+            while (edge != limit && wordAt(edge))
+                edge = step(edge);
+        } else {
+            edge = step(edge);
+        }
+    }
+    EditInput(from, to, {});
+    ShowCaret();
+}
+
+bool CConsoleView::EditingKey(QKeyEvent* event)
+{
+    // Keys other than typed characters that edit the input or move the caret.
+    const int key = event->key();
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    if (event->matches(QKeySequence::Cut)) {
+        Copy();
+        if (std::min(AnchorPos(), CaretPos()) >= m_inputStart && HasSelection())
+            EraseInput(false, false);
+        return true;
+    }
+    if (key == Qt::Key_Delete) {
+        if (std::min(AnchorPos(), CaretPos()) < m_inputStart) {
+            MoveCaretToEnd(); // the caret guard, as for typing
+            ShowCaret();
+            return true;
+        }
+        EraseInput(true, ctrl);
+        return true;
+    }
+    if (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Home || key == Qt::Key_End) {
+        MoveCaret(event);
+        return true;
+    }
+    return false;
+}
+
+void CConsoleView::MoveCaret(QKeyEvent* event)
+{
+    const int key = event->key();
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const CLineStore& store = Store();
+    uint64_t caret = CaretPos();
+    const std::size_t line = store.LineOf(caret);
+    if (!shift && HasSelection() && (key == Qt::Key_Left || key == Qt::Key_Right) && !ctrl) {
+        // Without Shift an arrow ends the selection on its side.
+        caret = key == Qt::Key_Left ? std::min(AnchorPos(), CaretPos()) : std::max(AnchorPos(), CaretPos());
+    } else if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        const bool forward = key == Qt::Key_Right;
+        auto step = [&](uint64_t pos) {
+            if (forward ? pos >= store.End() : pos <= store.Begin())
+                return pos;
+            do
+                pos = forward ? pos + 1 : pos - 1;
+            while (pos > store.Begin() && pos < store.End() && IsContinuationByte(store.At(pos)));
+            return pos;
+        };
+        caret = step(caret);
+        if (ctrl) { // to the start of the next or previous word
+            auto wordAt = [&](uint64_t pos) { return pos > store.Begin() && IsWordByte(store.At(pos - 1)); };
+            if (forward) {
+                while (caret < store.End() && wordAt(caret))
+                    caret = step(caret);
+                while (caret < store.End() && !IsWordByte(store.At(caret)))
+                    caret = step(caret);
+            } else {
+                while (caret > store.Begin() && !wordAt(caret))
+                    caret = step(caret);
+                while (caret > store.Begin() && wordAt(caret))
+                    caret = step(caret);
+            }
+        }
+    } else if (key == Qt::Key_Home) {
+        caret = ctrl ? store.Begin() : store.LineStart(line);
+    } else {
+        caret = ctrl ? store.End() : store.LineEnd(line);
+    }
+    SetSelectionPos(shift ? AnchorPos() : caret, caret);
+    ShowCaret();
+}
+
+void CConsoleView::inputMethodEvent(QInputMethodEvent* event)
+{
+    // Only the committed text counts: it is typed as a key's text would be.
+    if (!event->commitString().isEmpty()) {
+        if (std::min(AnchorPos(), CaretPos()) < m_inputStart)
+            MoveCaretToEnd();
+        TypeText(event->commitString().toStdString());
+    }
+    event->accept();
+}
+
+QVariant CConsoleView::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImCursorRectangle:
+        return CharacterRect(CaretPosition());
+    case Qt::ImHints:
+        return static_cast<int>(Qt::ImhNoPredictiveText);
+    default:
+        return CTextView::inputMethodQuery(query);
+    }
 }
 
 void CConsoleView::OnEnter()
@@ -408,11 +546,11 @@ void CConsoleView::OnEnter()
     // Output printed before Enter stands above the entered line.
     ShowAllQueuedOutput();
     // What the user typed after the prompt, exactly; the prompt is not part of it.
-    const std::string input = InputText().toUtf8().toStdString();
-    MoveCaretToEnd(this);
-    textCursor().insertText(QStringLiteral("\n"));
+    const std::string input = InputText();
+    MoveCaretToEnd();
+    ReplaceRange(End(), End(), {{"\n", kOutputAttribute}}, 1);
     EndInputLine();
-    ensureCursorVisible();
+    ShowCaret();
     m_owner.AttachConsole();
     m_owner.SubmitCommandText(input + "\n");
 
@@ -432,7 +570,7 @@ void CConsoleView::OnEditPaste()
 void CConsoleView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::RightButton) {
-        const QString selection = SelectedPlainText(textCursor());
+        const QString selection = SelectedText();
         if (selection.isEmpty()) {
             OnEditPaste();
         } else {
@@ -440,23 +578,23 @@ void CConsoleView::mouseReleaseEvent(QMouseEvent* event)
             if (m_pasteBusy) {
                 m_prompt.ShowMessage("Last paste operation not yet finished");
             } else {
-                MoveCaretToEnd(this);
+                MoveCaretToEnd();
                 StartPaste(selection);
             }
         }
     }
-    QPlainTextEdit::mouseReleaseEvent(event);
+    CTextView::mouseReleaseEvent(event);
 }
 
 void CConsoleView::focusInEvent(QFocusEvent* event)
 {
-    QPlainTextEdit::focusInEvent(event);
+    CTextView::focusInEvent(event);
     emit focusGained();
 }
 
 void CConsoleView::showEvent(QShowEvent* event)
 {
-    QPlainTextEdit::showEvent(event);
+    CTextView::showEvent(event);
     // The window starts with the keyboard focus at the console prompt;
     // later the focus moves only when the user moves it.
     if (!window()->focusWidget())
@@ -495,26 +633,22 @@ void CConsoleView::PasteThread(std::string text)
 
 bool CConsoleView::EnterFromPaste(const std::string& line, std::string& typedBefore)
 {
-    const QString qline = QString::fromUtf8(line.data(), static_cast<int>(line.size()));
     // Abandoned when the paste is stopped, so stopping never waits on the UI thread.
-    return m_bridge.Call([&] { typedBefore = EnterPastedText(qline); }, &m_pasteStop);
+    return m_bridge.Call([&] { typedBefore = EnterPastedText(line); }, &m_pasteStop);
 }
 
-std::string CConsoleView::EnterPastedText(const QString& text)
+std::string CConsoleView::EnterPastedText(const std::string& text)
 {
     // A pasted line is entered as if typed at the end of the input. A line
     // that ends with a line feed is then submitted whole, with whatever the
     // user typed before it: returns that typed text. Output printed before
     // it comes first.
     ShowAllQueuedOutput();
-    HoldPainting();
-    const std::string typedBefore = InputText().toUtf8().toStdString();
-    if (!text.isEmpty())
+    const std::string typedBefore = InputText();
+    if (!text.empty())
         OpenInputLine();
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text, ColourFormat(KindColour(kConsoleOutput)));
-    const bool complete = text.endsWith(QChar('\n'));
+    EditInput(End(), End(), text);
+    const bool complete = !text.empty() && text.back() == '\n';
     if (complete)
         EndInputLine();
     KeepCaretInInput();

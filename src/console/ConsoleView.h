@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
-#include <QTextCursor>
 #include <QTimer>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 #include "console/CommandHistory.h"
 #include "console/ConsoleOutputQueue.h"
 #include "console/IConsole.h"
+#include "widgets/TextView.h"
 
 class CUiBridge;
 class IUserPrompt;
@@ -52,12 +51,19 @@ public:
 // output that has not ended its line a line break stands between them (see
 // OpenInputLine).
 //
+// The pane is a text view over a line store: output is appended at the end
+// or, above unfinished input, in front of the input line, which is taken out
+// and appended again, so that an insert costs the output and the input
+// line, never the text held. Only the input after m_inputStart is editable.
+//
 // Output printed on other threads waits in a queue (CConsoleOutputQueue) and
 // is shown in batches, at most once a frame. Whatever the UI thread does with
 // the text in order with output (print, clear, Enter, a pasted line) first
 // shows everything queued before it. The pane keeps the newest
-// kConsoleCapacity characters, dropping whole lines from the top.
-class CConsoleView : public QPlainTextEdit, public IConsole {
+// kConsoleCapacity characters, dropping whole lines from the top; the input
+// line and the output line above it stay (a single longer output line keeps
+// its newest part).
+class CConsoleView : public CTextView, public IConsole {
     Q_OBJECT
 public:
     CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneOwner& owner, QWidget* parent = nullptr);
@@ -65,10 +71,10 @@ public:
 
     // The most characters the pane keeps (line breaks count).
     static constexpr int kConsoleCapacity = 0xFFFFFF;
-    // The output a writer may queue before it waits. The pane shows 3 to 5 MB
-    // of short lines a second: a larger backlog would hold the prompt after
-    // Ctrl+Break, and anything the UI thread prints, for seconds.
-    static constexpr std::size_t kOutputBacklog = 1 << 20;
+    // The output a writer may queue before it waits: the pane shows it in
+    // about a tenth of a second, so the prompt after Ctrl+Break and anything
+    // the UI thread prints wait no longer than that.
+    static constexpr std::size_t kOutputBacklog = 4 << 20;
 
     // IConsole. A worker's print or clear is queued; on the UI thread it
     // takes effect at once, after everything queued before it.
@@ -80,8 +86,6 @@ public:
 
     // Output queued by workers and not yet shown (bytes, as the queue counts).
     std::size_t QueuedOutput() const { return m_output.Waiting(); }
-    // Fewer characters than kConsoleCapacity, for tests of the trimming.
-    void SetCapacity(int characters) { m_capacity = characters; }
 
     CCommandHistory& History() { return m_history; }
 
@@ -100,7 +104,10 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -109,25 +116,31 @@ private:
     void OnOutputWaiting();
     void ShowOutputFrame();
     void ShowAllQueuedOutput();
-    void ShowRuns(const std::vector<SConsoleRun>& runs);
+    void ShowRuns(std::vector<SConsoleRun>& runs);
     void ClearPane();
-    void DropOldestLines();
-    void InsertOutput(const QString& text, const QTextCharFormat& format);
-    void ShowPrompt(const QTextCharFormat& format);
+    void InsertOutput(const std::vector<SPiece>& pieces);
+    void ShowPrompt(int kind);
     void OpenInputLine();
     bool HasBreakBeforeInput() const;
-    void SetOutputEnd(int position);
+    bool AtLineStart(uint64_t pos) const;
+    uint64_t LineStartOf(uint64_t pos) const;
+    int Column(uint64_t lineStart, uint64_t pos) const;
+    uint64_t AfterPrompt(uint64_t lineStart) const;
+    void SetOutputEnd(uint64_t position);
     void EndInputLine();
-    int EndOfText() const;
-    QString InputText() const;
-    void ReplaceInput(const QString& text);
-    void HoldPainting();
+    uint64_t End() const { return Store().End(); }
+    std::string InputText() const;
+    void EditInput(uint64_t from, uint64_t to, std::string_view text);
+    void ReplaceInput(const std::string& text);
+    void TypeText(const std::string& text);
+    bool EditingKey(QKeyEvent* event);
+    void EraseInput(bool forward, bool word);
+    void MoveCaret(QKeyEvent* event);
     void OnEnter();
-    void SetInputColour();
     void StartPaste(const QString& text);
     void PasteThread(std::string text);
     bool EnterFromPaste(const std::string& line, std::string& typedBefore);
-    std::string EnterPastedText(const QString& text);
+    std::string EnterPastedText(const std::string& text);
     void KeepCaretInInput();
 
     CUiBridge& m_bridge;
@@ -136,14 +149,13 @@ private:
     CConsoleOutputQueue m_output{kOutputBacklog}; // written by any thread, drained on the UI thread (locks inside)
     QTimer m_outputTimer;           // the next batch of queued output (UI thread)
     QElapsedTimer m_lastBatch;      // when the last batch started (UI thread)
-    int m_capacity = kConsoleCapacity;
     CCommandHistory m_history;      // written on the UI thread, read by the Tcl thread (locks inside)
     std::thread m_pasteThread;      // started and joined on the UI thread
     std::atomic<bool> m_pasteBusy{false}; // set on the UI thread, cleared by the paste thread
     CCancelSignal m_pasteStop;      // ends the paste's waits at shut-down
-    bool m_paintHeld = false;       // painting paused until the next frame (UI thread)
-    // The input line's marks (UI thread). Text typed at a mark stays after
-    // it; the marks move past output only where the code says so.
-    QTextCursor m_outputEnd;        // the end of the output, where output goes in
-    QTextCursor m_inputStart;       // the start of the user's input, after the prompt
+    // The input line's marks, absolute positions of the store (UI thread).
+    // Text typed at a mark stays after it; the marks move past output only
+    // where the code says so.
+    uint64_t m_outputEnd = 0;       // the end of the output, where output goes in
+    uint64_t m_inputStart = 0;      // the start of the user's input, after the prompt
 };

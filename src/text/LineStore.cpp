@@ -103,6 +103,26 @@ bool CLineStore::EraseLastChar(bool lineBreakToo)
     return true;
 }
 
+void CLineStore::Truncate(uint64_t pos)
+{
+    pos = std::clamp(pos, m_begin, m_end);
+    // A line that starts at pos keeps its line break before it: it stays, empty.
+    while (m_lineStarts.size() > 1 && m_lineStarts.back() > pos)
+        m_lineStarts.pop_back();
+    m_end = pos;
+    while (m_runs.size() > 1 && m_runs.back().from >= m_end)
+        m_runs.pop_back();
+    ReleaseBlocks();
+}
+
+void CLineStore::SetCapacity(std::size_t capacity)
+{
+    m_capacity = std::max<std::size_t>(capacity, 1);
+    while (Size() > m_capacity)
+        DropFront();
+    ReleaseBlocks();
+}
+
 void CLineStore::Clear()
 {
     m_droppedLines += m_lineStarts.size();

@@ -40,9 +40,14 @@ public:
     // removes the line break only if lineBreakToo, else nothing. Returns
     // whether something was removed.
     bool EraseLastChar(bool lineBreakToo = false);
+    // Removes the text from pos to the end (an editable end of the text, as
+    // the console's input line). Positions before pos keep their text.
+    void Truncate(uint64_t pos);
     // Drops everything; positions go on from where they were.
     void Clear();
 
+    // A new capacity takes effect at once: the oldest lines go as on Append.
+    void SetCapacity(std::size_t capacity);
     std::size_t Capacity() const { return m_capacity; }
     std::size_t Size() const { return static_cast<std::size_t>(m_end - m_begin); }
     bool Empty() const { return m_end == m_begin; }
@@ -73,6 +78,7 @@ public:
 
     // The attribute of text appended from now on.
     void SetAttribute(uint8_t attribute) { m_attribute = attribute; }
+    uint8_t Attribute() const { return m_attribute; }
     uint8_t AttributeAt(uint64_t pos) const;
     // The runs that cover [from, to), the first starting at from.
     std::vector<SRun> Runs(uint64_t from, uint64_t to) const;
@@ -83,7 +89,7 @@ private:
     void ReleaseBlocks();
     char* BlockAt(uint64_t pos) const { return m_blocks[(pos - m_blockBase) / kBlockSize].get(); }
 
-    const std::size_t m_capacity;
+    std::size_t m_capacity;
     std::deque<std::unique_ptr<char[]>> m_blocks; // m_blocks[0] starts at m_blockBase
     uint64_t m_blockBase = 0;
     uint64_t m_begin = 0;

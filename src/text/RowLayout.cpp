@@ -198,6 +198,19 @@ void CRowLayout::Sync(const CLineStore& store)
     m_measured = store.End();
 }
 
+void CRowLayout::Truncating(const CLineStore& store, uint64_t pos)
+{
+    if (m_cells.empty())
+        return;
+    const std::size_t line = store.LineOf(pos);
+    while (m_cells.size() > line + 1) {
+        m_checkpoints.erase(m_firstLine + m_cells.size() - 1);
+        m_cells.pop_back();
+        m_rowEnds.pop_back();
+    }
+    m_measured = store.LineEnd(line);
+}
+
 void CRowLayout::SetColumns(uint32_t columns)
 {
     if (columns == m_columns)

@@ -53,6 +53,10 @@ public:
     // Brings the layout up to date with the store after appends, erasures,
     // dropped lines and Clear.
     void Sync(const CLineStore& store);
+    // Call with the layout synced, before the store's Truncate(pos): the
+    // lines after pos go now, and the line that holds pos counts as measured
+    // to its old end, so that the next Sync measures only what changed.
+    void Truncating(const CLineStore& store, uint64_t pos);
     // Counts with another measure from the next Sync on.
     void SetMeasure(const ICellMeasure& measure);
     void SetColumns(uint32_t columns);

@@ -42,6 +42,12 @@ public:
                uint32_t count, SShapedRow& row) const override;
     // Attribute 0 is the text colour unless given one.
     void SetColour(uint8_t attribute, const QColor& colour) { m_colours[attribute] = colour; }
+    // The attribute's colour; invalid when it has none (the text colour).
+    QColor Colour(uint8_t attribute) const
+    {
+        const auto it = m_colours.find(attribute);
+        return it == m_colours.end() ? QColor() : it->second;
+    }
 
 private:
     void ShapeDecoded(const CLineStore& store, const CRowLayout& layout, std::size_t line, uint32_t firstCell,

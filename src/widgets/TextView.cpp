@@ -108,6 +108,95 @@ void CTextView::SetAttributeColour(uint8_t attribute, const QColor& colour)
     viewport()->update();
 }
 
+void CTextView::SetCapacity(std::size_t characters)
+{
+    EnsureLayout();
+    m_store.SetCapacity(characters);
+    TextChanged();
+}
+
+QColor CTextView::TextColourAt(qint64 offset) const
+{
+    const QColor colour = m_plain.Colour(m_store.AttributeAt(Position(offset)));
+    return colour.isValid() ? colour : palette().color(QPalette::Text);
+}
+
+void CTextView::ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiece>& pieces, std::size_t keep)
+{
+    from = Clamp(from);
+    to = std::max(from, Clamp(to));
+    const uint64_t end = m_store.End();
+    std::string rest;
+    m_store.Read(to, static_cast<std::size_t>(end - to), rest);
+    const std::vector<CLineStore::SRun> restRuns = m_store.Runs(to, end);
+    const bool accessible = QAccessible::isActive();
+    const QString removed = accessible ? TextRange(Offset(from), Offset(to)) : QString();
+
+    // The layout follows the erasure before the text that comes after it.
+    EnsureLayout();
+    m_layout.Truncating(m_store, from);
+    m_store.Truncate(from);
+    m_layoutStale = true;
+    EnsureLayout();
+
+    const uint8_t attribute = m_store.Attribute();
+    const std::size_t capacity = m_store.Capacity();
+    keep = std::min(keep, pieces.size());
+    std::size_t kept = rest.size();
+    for (std::size_t i = pieces.size() - keep; i < pieces.size(); ++i)
+        kept += pieces[i].text.size();
+    // The oldest lines make room for what stays whole before the rest comes in.
+    if (kept > 0)
+        m_store.SetCapacity(capacity > kept ? capacity - kept : 1);
+    std::size_t inserted = 0;
+    std::string insertedText;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i == pieces.size() - keep)
+            m_store.SetCapacity(capacity);
+        m_store.SetAttribute(pieces[i].attribute);
+        m_store.Append(pieces[i].text);
+        inserted += pieces[i].text.size();
+        if (accessible)
+            insertedText.append(pieces[i].text);
+    }
+    m_store.SetCapacity(capacity);
+    for (std::size_t i = 0; i < restRuns.size(); ++i) {
+        const std::size_t a = static_cast<std::size_t>(restRuns[i].from - to);
+        const std::size_t b = i + 1 < restRuns.size() ? static_cast<std::size_t>(restRuns[i + 1].from - to) : rest.size();
+        m_store.SetAttribute(restRuns[i].attribute);
+        m_store.Append(std::string_view(rest).substr(a, b - a));
+    }
+    m_store.SetAttribute(attribute);
+
+    auto moved = [&](uint64_t p) { return p < from ? p : p <= to ? from + inserted : p - (to - from) + inserted; };
+    m_anchor = moved(m_anchor);
+    m_caret = moved(m_caret);
+    if (m_matchTo > from)
+        m_matchFrom = m_matchTo = 0;
+    TextChanged();
+    if (accessible) {
+        QAccessibleTextUpdateEvent updated(this, ClampToInt(Offset(std::max(from, m_store.Begin()))), removed,
+                                           QString::fromStdString(insertedText));
+        QAccessible::updateAccessibility(&updated);
+    }
+}
+
+void CTextView::SetSelectionPos(uint64_t anchor, uint64_t caret)
+{
+    m_anchor = Clamp(anchor);
+    m_caret = Clamp(caret);
+    SelectionChanged();
+}
+
+void CTextView::ShowCaret()
+{
+    EnsureLayout();
+    if (m_store.LineOf(m_caret) + 1 == m_store.LineCount())
+        ScrollToEnd();
+    else
+        ShowPosition(m_caret);
+}
+
 void CTextView::SetPresentation(ITextPresentation* presentation)
 {
     m_presentation = presentation ? presentation : &m_plain;

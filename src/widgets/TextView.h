@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "text/LineStore.h"
 #include "text/RowLayout.h"
@@ -23,6 +24,10 @@
 // Offsets in the public interface count characters from the start of what
 // is held (one byte each for ASCII; text is held as UTF-8). Line breaks are
 // "\n".
+//
+// A subclass may edit the end of the text (ReplaceRange): what follows the
+// edit is taken out and appended again, so an edit costs what stands after
+// it, and the oldest lines make room for that part first.
 class CTextView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -39,9 +44,13 @@ public:
     const CLineStore& Store() const { return m_store; }
     qint64 CharacterCount() const { return static_cast<qint64>(m_store.Size()); }
     bool IsEmpty() const { return m_store.Empty(); }
+    // The most characters held; fewer drops the oldest lines at once.
+    void SetCapacity(std::size_t characters);
     // The attribute of text appended from now on, and its colour.
     void SetAttribute(uint8_t attribute) { m_store.SetAttribute(attribute); }
     void SetAttributeColour(uint8_t attribute, const QColor& colour);
+    // The colour the character at offset is drawn in.
+    QColor TextColourAt(qint64 offset) const;
     // Another way of showing the same store (hex dump, timestamps); nullptr
     // goes back to plain text. The view does not own it.
     void SetPresentation(ITextPresentation* presentation);
@@ -81,6 +90,23 @@ public:
     qint64 OffsetAt(const QPoint& viewportPoint) const;
 
 protected:
+    // Text in one attribute, for ReplaceRange.
+    struct SPiece {
+        std::string_view text;
+        uint8_t attribute;
+    };
+    // Replaces the text between absolute positions from and to (CLineStore
+    // positions) with the pieces. Caret and selection ends after the range
+    // move with the text; inside it they go to the end of the new text.
+    // When the capacity is reached, the oldest lines make room for the text
+    // after the range and for the last `keep` pieces: those stay whole.
+    void ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiece>& pieces, std::size_t keep = 0);
+    uint64_t CaretPos() const { return m_caret; }
+    uint64_t AnchorPos() const { return m_anchor; }
+    void SetSelectionPos(uint64_t anchor, uint64_t caret);
+    // Scrolls the caret into view; on the last line the view follows the end again.
+    void ShowCaret();
+
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -2,10 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextCursor>
 
 #include <functional>
 #include <mutex>
@@ -13,6 +10,7 @@
 #include <vector>
 
 #include "core/IUserPrompt.h"
+#include "widgets/TextView.h"
 
 // Waits, processing events, until pred() holds or the deadline passes.
 inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
@@ -57,12 +55,12 @@ private:
 };
 
 // The colour of the character at position pos of a text pane.
-inline QColor ColourAt(QPlainTextEdit* pane, int pos)
-{
-    QTextCursor cursor(pane->document());
-    cursor.setPosition(pos);
-    cursor.setPosition(pos + 1, QTextCursor::KeepAnchor);
-    return cursor.charFormat().foreground().color();
-}
+inline QColor ColourAt(const CTextView* pane, int pos) { return pane->TextColourAt(pos); }
 
-inline QString LastLine(QPlainTextEdit* pane) { return pane->document()->lastBlock().text(); }
+// The last line of a text pane, without a line break.
+inline QString LastLine(const CTextView* pane)
+{
+    const CLineStore& store = pane->Store();
+    const qint64 start = static_cast<qint64>(store.LineStart(store.LineCount() - 1) - store.Begin());
+    return pane->TextRange(start, pane->CharacterCount());
+}

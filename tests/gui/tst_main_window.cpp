@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
