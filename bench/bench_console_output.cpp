@@ -94,6 +94,33 @@ long ResidentKb()
     return 0;
 }
 
+// How late the event loop answers while output comes in: a 5 ms timer's
+// gaps beyond its interval.
+class CLoopLatency {
+public:
+    CLoopLatency()
+    {
+        m_sinceTick.start();
+        QObject::connect(&m_tick, &QTimer::timeout,
+                         [this] { m_lateMs.push_back(std::max<qint64>(0, m_sinceTick.restart() - 5)); });
+        m_tick.start(5);
+    }
+    void Print(const char* what)
+    {
+        m_tick.stop();
+        std::sort(m_lateMs.begin(), m_lateMs.end());
+        if (!m_lateMs.empty())
+            std::printf("%s: event loop late by p99 %lld ms, worst %lld ms\n", what,
+                        static_cast<long long>(m_lateMs[m_lateMs.size() * 99 / 100]),
+                        static_cast<long long>(m_lateMs.back()));
+    }
+
+private:
+    std::vector<qint64> m_lateMs;
+    QElapsedTimer m_sinceTick;
+    QTimer m_tick;
+};
+
 // Samples the resident memory once a second while a script prints without
 // end; the pane stays on screen, so painting and trimming are part of it.
 int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seconds)
@@ -115,21 +142,10 @@ int EndlessPrint(QApplication& app, CConsoleView& pane, CTclHost& host, int seco
             app.quit();
     });
     sample.start(1000);
-    // How late the event loop answers while the output floods in: a 5 ms
-    // timer's gaps beyond its interval.
-    std::vector<qint64> lateMs;
-    QElapsedTimer sinceTick;
-    sinceTick.start();
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] { lateMs.push_back(std::max<qint64>(0, sinceTick.restart() - 5)); });
-    tick.start(5);
+    CLoopLatency latency;
     app.exec();
     sample.stop();
-    tick.stop();
-    std::sort(lateMs.begin(), lateMs.end());
-    if (!lateMs.empty())
-        std::printf("endless puts: event loop late by p99 %lld ms, worst %lld ms\n",
-                    static_cast<long long>(lateMs[lateMs.size() * 99 / 100]), static_cast<long long>(lateMs.back()));
+    latency.Print("endless puts");
 
     // Ctrl+Break: how long until the fresh prompt stands after what was queued.
     QElapsedTimer stop;
@@ -205,7 +221,9 @@ int main(int argc, char** argv)
             }
         });
         check.start(5);
+        CLoopLatency latency;
         app.exec();
+        latency.Print("console pane");
         bridge.Shutdown();
         host.DeleteInterpreter();
     }
