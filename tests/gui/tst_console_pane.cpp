@@ -206,6 +206,123 @@ private slots:
         QVERIFY(f.pane.toPlainText().startsWith("VORLA > " + QString(999, 'x') + "\n" + QString(999, 'x') + "\n"));
     }
 
+    // A script floods a pane at its capacity while the user has typed ahead;
+    // Ctrl+Break ends it. What is held is the newest output, every line once
+    // and in order, and the typed line keeps its prompt below the report.
+    void floodAtCapacityKeepsTheNewestLinesAndTheInput()
+    {
+        Fixture f;
+        constexpr std::size_t kCapacity = 256 << 10;
+        f.pane.SetCapacity(kCapacity);
+        CPortMap ports;
+        CSerialPort port(f.prompt, ports);
+        CHostOwner owner(f.pane, port, f.prompt);
+        CTclHost host;
+        host.SetMainWindow(&owner);
+        host.AttachConsole();
+        host.SubmitCommandText("set i 0; while 1 {puts [incr i]}\n");
+        QVERIFY(WaitUntil([&] { return f.pane.Store().DroppedLines() > 0; }, 30000));
+        f.Type("abc");
+        QVERIFY(WaitUntil([&] { return f.pane.Store().DroppedLines() > 2 * f.pane.Store().LineCount(); }, 30000));
+        host.CancelEvaluation();
+        QVERIFY(WaitUntil([&] { return !host.IsEvaluating() && f.pane.QueuedOutput() == 0; }));
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().count("VORLA > ") == 1; }));
+        const QString text = f.pane.toPlainText();
+        QVERIFY2(static_cast<std::size_t>(text.size()) <= kCapacity, qPrintable(QString::number(text.size())));
+        QStringList lines = text.split('\n');
+        QCOMPARE(lines.last(), QString("VORLA > abc"));
+        QCOMPARE(ColourAt(&f.pane, text.size() - 11), QColor(0, 0, 255));
+        bool isNumber = false;
+        qint64 first = lines[0].toLongLong(&isNumber);
+        QVERIFY2(isNumber && first > 1, qPrintable(lines[0])); // whole lines, the oldest gone
+        int at = 1;
+        for (; at < lines.size() && lines[at].toLongLong(&isNumber) != 0 && isNumber; ++at)
+            QCOMPARE(lines[at].toLongLong(), first + at);
+        QVERIFY(at > 1000);
+        for (; at + 1 < lines.size(); ++at) // only the report of the stop follows
+            QVERIFY2(!lines[at].isEmpty() && lines[at].toLongLong(&isNumber) == 0 && !isNumber, qPrintable(lines[at]));
+        f.Key(Qt::Key_Return);
+        QCOMPARE(f.Submitted(), std::vector<std::string>{"abc\n"});
+        QVERIFY(host.Shutdown(CTclHost::kShutdownTimeoutMs));
+    }
+
+    // One line of a million characters from puts, while the user has typed
+    // ahead: it is shown whole above the input (a rich text editor took
+    // minutes), and the input line still edits as before.
+    void longOutputLineStandsWholeAboveTheInput()
+    {
+        Fixture f;
+        CPortMap ports;
+        CSerialPort port(f.prompt, ports);
+        CHostOwner owner(f.pane, port, f.prompt);
+        CTclHost host;
+        host.SetMainWindow(&owner);
+        host.AttachConsole();
+        f.Type("abc");
+        host.SubmitCommandText("puts [string repeat z 1000000]; puts after\n");
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("after"); }, 20000));
+        QVERIFY(WaitUntil([&] { return !host.IsEvaluating() && f.pane.QueuedOutput() == 0; }));
+        QCOMPARE(f.pane.toPlainText(), QString(1000000, 'z') + "\nafter\nVORLA > abc");
+        QVERIFY(f.pane.IsFollowingEnd());
+        f.Key(Qt::Key_Home);
+        f.Type("x");
+        f.Key(Qt::Key_End);
+        f.Key(Qt::Key_Backspace);
+        for (int i = 0; i < 6; ++i) // stops at the prompt
+            f.Key(Qt::Key_Backspace);
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > "));
+        QCOMPARE(f.pane.CharacterCount(), 1000000 + 15);
+        QVERIFY(host.Shutdown(CTclHost::kShutdownTimeoutMs));
+    }
+
+    // A selection dragged with the mouse from the middle of the output,
+    // across a wrapped line and a tab, into the input: copy takes exactly
+    // that text. A selection in the input stays on its text while output
+    // goes in above it.
+    void dragSelectionCopiesAcrossRows()
+    {
+        Fixture f;
+        const QString wrapped = QString(300, 'w') + "\tend";
+        f.pane.PrintToConsole("first line\n" + wrapped.toStdString() + "\nlast\n", kConsoleOutput);
+        f.pane.PrintToConsole(kConsolePrompt, kConsoleNotice);
+        f.Type("typed");
+        QVERIFY(f.pane.RowCount() > 5); // the long line wraps
+        const QString text = f.pane.toPlainText();
+        auto drag = [&](int from, int to) {
+            const QPoint a = f.pane.CharacterRect(from).center();
+            const QPoint b = f.pane.CharacterRect(to).center();
+            QMouseEvent press(QEvent::MouseButtonPress, a, f.pane.viewport()->mapToGlobal(a), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent move(QEvent::MouseMove, b, f.pane.viewport()->mapToGlobal(b), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QMouseEvent release(QEvent::MouseButtonRelease, b, f.pane.viewport()->mapToGlobal(b), Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(f.pane.viewport(), &press);
+            QApplication::sendEvent(f.pane.viewport(), &move);
+            QApplication::sendEvent(f.pane.viewport(), &release);
+        };
+        const int from = text.indexOf("line");
+        const int to = text.indexOf("typed") + 3;
+        drag(from, to);
+        QApplication::clipboard()->clear();
+        f.Key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), text.mid(from, to - from));
+
+        // A selection inside the input stays on its text when output goes in above it.
+        const int inInput = text.indexOf("typed") + 1;
+        drag(inInput, inInput + 3);
+        QVERIFY(f.OnWorker([&] { f.pane.PrintToConsole("more\n", kConsoleOutput); }));
+        QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("more"); }));
+        f.Key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString("ype"));
+
+        f.Key(Qt::Key_A, Qt::ControlModifier);
+        f.Key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), f.pane.toPlainText());
+        f.Type("!"); // the key rules clip the selection to the input, which the letter replaces
+        QCOMPARE(LastLine(&f.pane), QString("VORLA > !"));
+    }
+
     void enterSubmitsExactlyTheTypedText()
     {
         Fixture f;
