@@ -71,10 +71,11 @@ public:
 
     // The most characters the pane keeps (line breaks count).
     static constexpr int kConsoleCapacity = 0xFFFFFF;
-    // The output a writer may queue before it waits: the pane shows it in
-    // about a tenth of a second, so the prompt after Ctrl+Break and anything
-    // the UI thread prints wait no longer than that.
-    static constexpr std::size_t kOutputBacklog = 4 << 20;
+    // The output a writer may queue before it waits. The pane takes it
+    // faster than a script prints (a larger bound gains nothing), and the
+    // prompt after Ctrl+Break and anything the UI thread prints wait behind
+    // no more than this, even while slow painting holds the pane up.
+    static constexpr std::size_t kOutputBacklog = 1 << 20;
 
     // IConsole. A worker's print or clear is queued; on the UI thread it
     // takes effect at once, after everything queued before it.
