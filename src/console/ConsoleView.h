@@ -71,10 +71,11 @@ public:
 
     // The most characters the pane keeps (line breaks count).
     static constexpr int kConsoleCapacity = 0xFFFFFF;
-    // The output a writer may queue before it waits. The pane takes it
-    // faster than a script prints (a larger bound gains nothing), and the
-    // prompt after Ctrl+Break and anything the UI thread prints wait behind
-    // no more than this, even while slow painting holds the pane up.
+    // The output a writer may queue before it waits. The prompt after
+    // Ctrl+Break and anything the UI thread prints wait behind no more than
+    // this (a tenth of a second of short lines). Short lines come slower than
+    // the pane takes them; one long print waits a frame per bound's worth
+    // (10 MB in about 0.2 s).
     static constexpr std::size_t kOutputBacklog = 1 << 20;
 
     // IConsole. A worker's print or clear is queued; on the UI thread it
