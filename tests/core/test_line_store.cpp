@@ -140,6 +140,51 @@ TEST(LineStore, AttributeRunsFollowTheTextAndGoWithTheFront)
     EXPECT_EQ(store.Runs(store.Begin(), store.End()).size(), 1u);
 }
 
+// The console's pattern: output goes in above an input line, which is cut
+// off and appended again, across block boundaries and at the capacity. The
+// store holds what a plain string edited the same way ends with.
+TEST(LineStore, TruncatedEndIsWrittenAgainAcrossBlocks)
+{
+    const std::size_t capacity = 3 * CLineStore::kBlockSize;
+    CLineStore store(capacity);
+    std::string model;
+    std::mt19937 random(7);
+    const std::string input = "VORLA > typed";
+    store.Append(input);
+    model = input;
+    for (int i = 0; i < 4000; ++i) {
+        const uint64_t inputStart = store.End() - input.size();
+        store.Truncate(inputStart);
+        store.SetAttribute(1);
+        const std::string output = NumberedLines(1 + random() % 5, i * 5);
+        store.Append(output);
+        store.SetAttribute(0);
+        store.Append(input);
+        model.insert(model.size() - input.size(), output);
+    }
+    // Whole lines were dropped from the front: the store ends as the model does.
+    const std::string held = store.Text();
+    ASSERT_LE(held.size(), capacity);
+    ASSERT_GT(held.size(), capacity - 200);
+    EXPECT_EQ(held, model.substr(model.size() - held.size()));
+    EXPECT_EQ(model[model.size() - held.size() - 1], '\n');
+    EXPECT_EQ(store.LineStart(store.LineCount() - 1), store.End() - input.size());
+    EXPECT_EQ(store.AttributeAt(store.End() - input.size() - 1), 1);
+    EXPECT_EQ(store.AttributeAt(store.End() - 1), 0);
+    // Cut back into an earlier block, then written again.
+    const uint64_t cut = store.End() - 2 * CLineStore::kBlockSize;
+    store.Truncate(cut);
+    model.resize(model.size() - 2 * CLineStore::kBlockSize);
+    store.SetAttribute(2);
+    store.Append("tail\n");
+    model += "tail\n";
+    EXPECT_EQ(store.Text(), model.substr(model.size() - store.Size()));
+    const auto runs = store.Runs(cut, store.End()); // nothing left of the runs cut off
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].attribute, 2);
+    EXPECT_EQ(store.LineLength(store.LineCount() - 2), model.size() - 1 - model.rfind('\n', model.size() - 2) - 1);
+}
+
 TEST(TextSearch, FindsAcrossWindowSeamsBothWaysWithCaseAndWholeWord)
 {
     CLineStore store;
@@ -181,9 +226,14 @@ TEST(RowLayout, FollowingChangesMatchesAFreshCount)
     std::mt19937 random(4);
     const char* pieces[] = {"ab", "\t", "x\n", "\xc3\xa9", "\n", "0123456789012345678901234567", "\t\t\n"};
     for (int step = 0; step < 3000; ++step) {
-        if (random() % 5 == 0)
+        if (random() % 5 == 0) {
             store.EraseLastChar(random() % 2 == 0);
-        else
+        } else if (random() % 9 == 0) { // an edit of the end, as the console's input line
+            const uint64_t from = store.LineStart(store.LineCount() > 1 ? store.LineCount() - 2 : 0);
+            const uint64_t pos = from + random() % (store.End() - from + 1);
+            kept.Truncating(store, pos);
+            store.Truncate(pos);
+        } else
             store.Append(pieces[random() % 7]);
         if (step == 1500)
             store.Append(std::string(4000, 'L')); // longer than the capacity
