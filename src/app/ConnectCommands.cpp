@@ -202,11 +202,12 @@ void CMainFrame::TryReconnect()
             m_reconnectRecheck->start(attempt.recheckMs);
         return;
     case CPortReconnect::SAttempt::EKind::Refused:
-        // Once per wait; later looks at the devices go on trying quietly.
+        // Once per wait; later tries go on quietly.
         Terminal()->ShowNotice(QStringLiteral("--- %1 is back but cannot be opened; still waiting (DisConnect stops) ---")
                                    .arg(name)
                                    .toStdString());
         statusBar()->showMessage(QString::fromStdString(attempt.reason));
+        m_reconnectRecheck->start(attempt.recheckMs);
         return;
     case CPortReconnect::SAttempt::EKind::Reopened:
         break;

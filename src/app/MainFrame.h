@@ -175,7 +175,7 @@ private:
     std::unique_ptr<CDeviceWatcher> m_deviceWatcher;
     QSocketNotifier* m_deviceNotifier = nullptr; // the watcher's descriptor in the event loop
     QTimer* m_deviceRescan = nullptr;            // only when the platform gave no watcher
-    QTimer* m_reconnectRecheck = nullptr;        // a reopen failure not yet reported
+    QTimer* m_reconnectRecheck = nullptr;        // tries again a device that is back but refused
     CVORLADoc m_doc;
     CFindDialog* m_findDlg = nullptr;
     std::unique_ptr<QPrinter> m_printer;

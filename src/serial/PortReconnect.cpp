@@ -60,8 +60,14 @@ CPortReconnect::SAttempt CPortReconnect::TryReopen(Clock::time_point now)
         return attempt;
     if (!m_serial.Open("COM" + std::to_string(attempt.port))) {
         // A node on its way out (or in) answers "no such device": wait on.
-        if (m_serial.LastOpenFailure() == CSerialLine::EOpenFailure::NoDevice || m_reported)
+        if (m_serial.LastOpenFailure() == CSerialLine::EOpenFailure::NoDevice)
             return attempt;
+        // Said once; a program letting go of the device makes no event in
+        // its directory, so look again now and then.
+        if (m_reported) {
+            attempt.recheckMs = kRetryRefusedMs;
+            return attempt;
+        }
         if (!m_failingSince)
             m_failingSince = now;
         const auto failing = std::chrono::duration_cast<std::chrono::milliseconds>(now - *m_failingSince).count();
@@ -72,6 +78,7 @@ CPortReconnect::SAttempt CPortReconnect::TryReopen(Clock::time_point now)
         m_reported = true;
         attempt.kind = SAttempt::EKind::Refused;
         attempt.reason = m_serial.LastOpenError();
+        attempt.recheckMs = kRetryRefusedMs;
         return attempt;
     }
     // As Connect: the line as the engine left it for this device, applied

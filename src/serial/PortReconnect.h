@@ -25,6 +25,9 @@ public:
     // failure has lasted this long: udev gives a new node its group and
     // mode a moment after creating it.
     static constexpr int kReportAfterMs = 500;
+    // Once reported, a refused device is tried again this often: another
+    // program letting go of it makes no event to wake on.
+    static constexpr int kRetryRefusedMs = 1000;
 
     enum class EWait { Open, TimedOut, Cancelled, Ended };
 
@@ -35,7 +38,7 @@ public:
         int port = 0;
         std::string reason;   // Refused: why the device cannot be opened (said once per wait)
         SResult settings;     // Reopened: how applying the line settings went
-        int recheckMs = -1;   // >= 0: a failure not reported yet; try again after this long
+        int recheckMs = -1;   // >= 0: the device is there but refused; try again after this long
     };
 
     CPortReconnect(CSerialPort& port, const CPortMap& ports);
@@ -53,7 +56,8 @@ public:
     int WaitingPort() const; // 0 when not waiting
     // While waiting: opens the port again when its device is present, as
     // Connect does (the engine puts back the settings last applied to the
-    // device). A device not there yet, or still going, costs nothing.
+    // device). A device not there yet, or still going, costs nothing; one
+    // that is there but refuses asks to be tried again (recheckMs).
     SAttempt TryReopen(Clock::time_point now = Clock::now());
 
     // Any thread but the owner's (Tcl's WaitForPort): waits until the port

@@ -221,7 +221,7 @@ TEST_F(PortReconnect, ARefusedReturnIsReportedOnce)
     EXPECT_NE(attempt.reason.find("busy"), std::string::npos) << attempt.reason;
     attempt = m_reconnect.TryReopen(t0 + std::chrono::seconds(5));
     EXPECT_EQ(attempt.kind, EKind::None);
-    EXPECT_EQ(attempt.recheckMs, -1);
+    EXPECT_EQ(attempt.recheckMs, CPortReconnect::kRetryRefusedMs);
 
     holder.Close();
     EXPECT_EQ(m_reconnect.TryReopen().kind, EKind::Reopened);

@@ -155,6 +155,38 @@ private slots:
         QVERIFY(WaitUntil([&] { return m_ports.IsPresent(1); }));
         QCOMPARE(frame->OpenPort(), 0);
     }
+
+    // A device back but held by another program: one notice, then quiet
+    // tries; once the other program lets go, the port opens without any
+    // further device event.
+    void aBusyReturnIsSaidOnceThenReopens()
+    {
+        auto frame = MakeFrame();
+        ReconnectOption(*frame)->trigger();
+        CDevSim first, second;
+        Plug(first);
+        QVERIFY(WaitUntil([&] { return m_ports.IsPresent(1); }));
+        frame->OnConnect();
+        QCOMPARE(frame->OpenPort(), 1);
+        first.HangUp();
+        QVERIFY(WaitUntil([&] { return frame->Reconnect().WaitingPort() == 1; }));
+
+        Plug(second);
+        CSerialLine holder; // taken before the window hears of the device
+        std::string reason;
+        QVERIFY2(holder.Open(second.Path(), reason), reason.c_str());
+        QVERIFY(WaitUntil([&] { return frame->statusBar()->currentMessage().contains("busy"); }));
+        const QString notice = "--- COM1 is back but cannot be opened";
+        QTest::qWait(CPortReconnect::kReportAfterMs * 3);
+        QCOMPARE(frame->Terminal()->toPlainText().count(notice), 1);
+        QCOMPARE(frame->OpenPort(), 0);
+
+        holder.Close();
+        QVERIFY(WaitUntil([&] { return frame->OpenPort() == 1; }));
+        QCOMPARE(frame->Terminal()->toPlainText().count(notice), 1);
+        second.Inject("free\r\n");
+        QVERIFY(WaitUntil([&] { return frame->Terminal()->toPlainText().endsWith("free\n"); }));
+    }
 };
 
 QTEST_MAIN(TestPortReconnect)
