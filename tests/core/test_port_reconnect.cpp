@@ -99,9 +99,11 @@ protected:
     // opening and tells the reconnect. True when it waits for the device.
     bool Unplug(CDevSim& device)
     {
-        const int before = m_losses;
-        device.HangUp();
         std::unique_lock<std::mutex> lock(m_mutex);
+        const int before = m_losses;
+        lock.unlock();
+        device.HangUp();
+        lock.lock();
         EXPECT_TRUE(m_lost.wait_for(lock, std::chrono::seconds(5), [&] { return m_losses > before; }));
         lock.unlock();
         m_port.Close();
