@@ -136,6 +136,8 @@ void CMainFrame::OnReconnectOption(bool on)
 
 void CMainFrame::WatchDevices(const SDeviceDirs& dirs)
 {
+    if (m_workersStopped)
+        return;
     m_deviceDirs = dirs;
     // The directories of paths given by --port, VORLA_COMn or the demo too:
     // a reconnect hears of their device there.

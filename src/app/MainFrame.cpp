@@ -177,8 +177,13 @@ void CMainFrame::StopWorkers()
     // Workers first give up their requests of the UI thread, then are joined.
     m_bridge.Shutdown();
     m_reconnect.Shutdown();
-    if (m_deviceNotifier)
-        m_deviceNotifier->setEnabled(false);
+    // Nothing may watch the device watcher's descriptor once the watcher
+    // (a member) closes it.
+    delete m_deviceNotifier;
+    m_deviceNotifier = nullptr;
+    delete m_deviceRescan;
+    m_deviceRescan = nullptr;
+    m_reconnectRecheck->stop();
     m_received.AbortDelivery();
     Terminal()->StopPaste();
     Console()->StopPaste();
