@@ -1,11 +1,15 @@
 #include "app/CommandBar.h"
 
+#include <algorithm>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractItemView>
 #include <QRadioButton>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QValidator>
 
@@ -22,6 +26,25 @@ public:
     {
         input = input.toUpper();
         return Acceptable;
+    }
+};
+
+// The port list's entries in words, under the plain name that the closed
+// list shows.
+constexpr int kPortTextRole = Qt::UserRole + 1;
+
+// Draws the opened port list's entries with their words.
+class CPortEntryDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString text = index.data(kPortTextRole).toString();
+        if (!text.isEmpty())
+            option->text = text;
     }
 };
 
@@ -51,6 +74,7 @@ CCommandBar::CCommandBar(QWidget* parent) : QWidget(parent)
         m_cbPort->addItem(QStringLiteral("COM%1").arg(n));
     m_cbPort->setCurrentIndex(0);
     m_cbPort->setMaxVisibleItems(8);
+    m_cbPort->setItemDelegate(new CPortEntryDelegate(m_cbPort));
     Place(m_cbPort, 7, 13, 53, 12);
 
     m_btnDisconnect = MakeLargeButton(ID_DISCONNECT, "DisConnect", MakeIcon(VorlaIcon::Disconnect, 32));
@@ -172,6 +196,25 @@ void CCommandBar::Place(QWidget* widget, int left, int top, int width, int heigh
     const int w = width * m_avgCharWidth / 4;
     int h = height * m_charHeight / 8;
     widget->setGeometry(x, y, w, h);
+}
+
+void CCommandBar::SetPortEntry(int n, const QString& text, const QString& toolTip, bool present)
+{
+    const int index = n - 1;
+    if (index < 0 || index >= m_cbPort->count())
+        return;
+    m_cbPort->setItemData(index, text, kPortTextRole);
+    m_cbPort->setItemData(index, text, Qt::AccessibleTextRole);
+    m_cbPort->setItemData(index, toolTip, Qt::ToolTipRole);
+    m_cbPort->setItemData(index, present ? QVariant() : QVariant(palette().brush(QPalette::Disabled, QPalette::Text)),
+                          Qt::ForegroundRole);
+    // The opened list is as wide as its longest entry, whatever the width
+    // of the closed one.
+    int widest = 0;
+    const QFontMetrics metrics(m_cbPort->view()->font());
+    for (int i = 0; i < m_cbPort->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(m_cbPort->itemData(i, kPortTextRole).toString()));
+    m_cbPort->view()->setMinimumWidth(widest + 4 * metrics.averageCharWidth());
 }
 
 void CCommandBar::SetConsoleHiddenIcon(bool hidden)

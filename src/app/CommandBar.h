@@ -41,6 +41,11 @@ public:
     QCheckBox* m_chkCrLf;
     QToolButton* m_btnAbout;
 
+    // What COMn (1..8) leads to: `text` in words for the opened list (the
+    // closed list shows the name only), `toolTip` where the name comes
+    // from; an absent device's entry is greyed.
+    void SetPortEntry(int n, const QString& text, const QString& toolTip, bool present);
+
     // The Prompt button's icon: console shown or hidden.
     void SetConsoleHiddenIcon(bool hidden);
     const CConverter& Converter() const { return m_converter; }

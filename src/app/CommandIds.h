@@ -21,6 +21,7 @@ enum CommandId : int {
     ID_NOTHING = 32768, // Esc: bound, handled by nobody
     ID_SET_VORLA_FONT = 32772,
     ID_STOP_SCRIPT = 32773, // Ctrl+Break: stops the running Tcl evaluation
+    ID_RECONNECT_AUTO = 32774, // Config > Reconnect Automatically (checkable)
     ID_FILE_NEW = 57600, // Clear Screen
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -12,8 +12,10 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPageSetupDialog>
@@ -46,9 +48,9 @@ struct MenuItem {
 
 } // namespace
 
-CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
+CMainFrame::CMainFrame(CPortMap& ports, QWidget* parent)
     : QMainWindow(parent), m_prompt(m_bridge, [this] { return static_cast<QWidget*>(this); }), m_settings(m_prompt),
-      m_ports(ports), m_serial(m_prompt, ports)
+      m_ports(ports), m_serial(m_prompt, ports), m_reconnect(m_serial, ports)
 {
     setWindowTitle(kAppName);
     setWindowIcon(MakeIcon(VorlaIcon::App, 32));
@@ -107,8 +109,10 @@ CMainFrame::CMainFrame(const CPortMap& ports, QWidget* parent)
 
     m_dlgPortSettings = std::make_unique<CPortSettingsDlg>(
         [this](int charDelay, int lineDelay) { m_serial.SetTransmitDelays(charDelay, lineDelay); }, this);
-    for (int n = 1; n <= CPortMap::kPortCount; ++n)
-        m_wndCommandBar->m_cbPort->setItemData(n - 1, QString::fromStdString(m_ports.Description(n)), Qt::ToolTipRole);
+    RefreshPortList();
+    m_reconnectRecheck = new QTimer(this);
+    m_reconnectRecheck->setSingleShot(true);
+    connect(m_reconnectRecheck, &QTimer::timeout, this, &CMainFrame::TryReconnect);
 
     // A file dropped anywhere on the window opens as the document: the panes
     // take no drops of their own (they would insert the file's name as text).
@@ -146,6 +150,14 @@ void CMainFrame::StopWorkers()
     m_workersStopped = true;
     // Workers first give up their requests of the UI thread, then are joined.
     m_bridge.Shutdown();
+    m_reconnect.Shutdown();
+    // Nothing may watch the device watcher's descriptor once the watcher
+    // (a member) closes it.
+    delete m_deviceNotifier;
+    m_deviceNotifier = nullptr;
+    delete m_deviceRescan;
+    m_deviceRescan = nullptr;
+    m_reconnectRecheck->stop();
     m_received.AbortDelivery();
     Terminal()->StopPaste();
     Console()->StopPaste();
@@ -191,7 +203,10 @@ void CMainFrame::CreateMenus()
           {nullptr, 0, nullptr},
           {"&Stop Script\tCtrl+Break", ID_STOP_SCRIPT, "Stop the running Tcl command or script"}}},
         {"&View", {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"}}},
-        {"Config", {{"Set Vorla Font", ID_SET_VORLA_FONT, ""}}},
+        {"Config",
+         {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
+          {"Reconnect Automatically", ID_RECONNECT_AUTO,
+           "Reopen the port with its settings when its device comes back after an unplug"}}},
         {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
     };
     for (const Menu& spec : menus) {
@@ -210,6 +225,13 @@ void CMainFrame::CreateMenus()
                 action->setCheckable(true);
                 action->setChecked(true);
             }
+            if (item.id == ID_RECONNECT_AUTO) {
+                // Off at start; the option follows the check mark however it changes.
+                action->setCheckable(true);
+                m_reconnectAction = action;
+                connect(action, &QAction::toggled, this, &CMainFrame::OnReconnectOption);
+                continue;
+            }
             connect(action, &QAction::triggered, this, [this, id = item.id] { OnCommand(id); });
         }
         connect(menu, &QMenu::aboutToShow, this, [this, menu] {
@@ -227,6 +249,12 @@ void CMainFrame::CreateStatusBar()
     m_wndReady = new QLabel("Ready");
     m_wndReady->setObjectName("statusReady");
     m_wndStatusBar->addWidget(m_wndReady, 1);
+    m_wndPortState = new QLabel("Not connected");
+    m_wndPortState->setObjectName("statusPort");
+    m_wndPortState->setAccessibleName("Port");
+    m_wndPortState->setFrameShape(QFrame::Panel);
+    m_wndPortState->setFrameShadow(QFrame::Sunken);
+    m_wndStatusBar->addPermanentWidget(m_wndPortState);
     const char* names[] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i) {
         m_indicators[i] = new QLabel(names[i]);
@@ -477,6 +505,7 @@ void CMainFrame::OnCommand(int id)
     case ID_FONTS: OnFonts(); break;
     case ID_SET_VORLA_FONT: OnSetVorlaFont(); break;
     case ID_STOP_SCRIPT: m_tclHost.CancelEvaluation(); break;
+    case ID_RECONNECT_AUTO: m_reconnectAction->toggle(); break;
     case ID_APP_ABOUT:
     case ID_ABOUT_BUTTON: {
         CAboutBox about(this);

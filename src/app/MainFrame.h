@@ -11,9 +11,13 @@
 #include "app/SettingsFile.h"
 #include "app/VorlaDoc.h"
 #include "console/ConsoleView.h"
+#include "console/TclCommands.h"
 #include "console/TclHost.h"
+#include "serial/DeviceWatcher.h"
 #include "serial/PortMap.h"
+#include "serial/PortReconnect.h"
 #include "serial/PortSettings.h"
+#include "serial/SerialDevices.h"
 #include "serial/SerialPort.h"
 #include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalView.h"
@@ -28,17 +32,23 @@ class CPortSettingsDlg;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QSocketNotifier;
 class QStatusBar;
+class QTimer;
 
 // The one main window: menu and accelerators, command bar, the terminal and
 // console panes in a two-row splitter, and the status bar. It owns the
 // objects that live as long as the window: the serial engine, the queue of
-// received text, the Tcl host, the Port Settings dialog, and the bridge that
-// workers use to reach the UI.
-class CMainFrame : public QMainWindow, public ITclHostOwner, public ITerminalPaneOwner, public IConsolePaneOwner {
+// received text, the Tcl host, the Port Settings dialog, the reconnect, and
+// the bridge that workers use to reach the UI.
+class CMainFrame : public QMainWindow,
+                   public ITclHostOwner,
+                   public ITclPortOwner,
+                   public ITerminalPaneOwner,
+                   public IConsolePaneOwner {
     Q_OBJECT
 public:
-    explicit CMainFrame(const CPortMap& ports, QWidget* parent = nullptr);
+    explicit CMainFrame(CPortMap& ports, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     // ITclHostOwner, and ITerminalPaneOwner's OpenPort
@@ -46,6 +56,15 @@ public:
     int OpenPort() const override { return m_openPort.load(); }
     CSerialPort& SerialPort() override { return m_serial; }
     IUserPrompt& Prompt() override { return m_prompt; }
+    // ITclPortOwner
+    const CPortMap& Ports() const override { return m_ports; }
+    CPortReconnect& Reconnect() override { return m_reconnect; }
+
+    // Follows serial devices appearing and going in these directories: the
+    // port list names them, and a lost port comes back when its device does
+    // (Config > Reconnect Automatically). main() passes the system's; tests
+    // their own.
+    void WatchDevices(const SDeviceDirs& dirs);
 
     CConsoleView* Console() const;
     CVORLAView* Terminal() const;
@@ -75,6 +94,7 @@ public:
     void OnConnect();
     void OnDisconnect();
     void OnSettings();
+    void OnReconnectOption(bool on);
     void OnRunScript();
     void CreateStatusControls();
     // Document commands on the terminal text.
@@ -128,19 +148,34 @@ private:
     bool ChooseFont(QFont& font, const QString& title);
     CTextView* ActivePane() const;
     void LineLost();
+    // Port handlers beside Connect and DisConnect (ConnectCommands.cpp).
+    void ClosePort();
+    void StopWaitingForDevice();
+    void OnDevicesChanged();
+    void RefreshPortList();
+    void TryReconnect();
+    void UpdatePortState();
 
     CUiBridge m_bridge;
     CGuiPrompt m_prompt;
     CSettingsFile m_settings;
-    const CPortMap& m_ports;
+    CPortMap& m_ports;
     CReceivedTextQueue m_received; // filled by the engine's reader, drained by the terminal pane
     CSerialPort m_serial;
+    CPortReconnect m_reconnect;    // before the Tcl host: a script may wait on it until the host is gone
     CTclHost m_tclHost;
     CThinSplitterWnd* m_wndSplitter = nullptr;
     std::unique_ptr<CPortSettingsDlg> m_dlgPortSettings;
     QStatusBar* m_wndStatusBar = nullptr;
     QLabel* m_wndReady = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_wndPortState = nullptr;   // the open port and its settings, or "Not connected"
+    QAction* m_reconnectAction = nullptr; // Config > Reconnect Automatically
+    SDeviceDirs m_deviceDirs;
+    std::unique_ptr<CDeviceWatcher> m_deviceWatcher;
+    QSocketNotifier* m_deviceNotifier = nullptr; // the watcher's descriptor in the event loop
+    QTimer* m_deviceRescan = nullptr;            // only when the platform gave no watcher
+    QTimer* m_reconnectRecheck = nullptr;        // tries again a device that is back but refused
     CVORLADoc m_doc;
     CFindDialog* m_findDlg = nullptr;
     std::unique_ptr<QPrinter> m_printer;

@@ -77,6 +77,7 @@ int main(int argc, char** argv)
     int result = 0;
     {
         CMainFrame frame(ports);
+        frame.WatchDevices(SDeviceDirs());
         if (!file.isEmpty() && !frame.OpenDocument(file))
             return 1;
         frame.showMaximized();

@@ -33,6 +33,8 @@ const char* const kHelpLines[] = {
     "PulseDTR\t\t(drops DTR for ms, then raises it: PulseDTR ?-i chan? ms) \n",
     "SendBreak\t\t(sends a break, 250 ms by default: SendBreak ?-i chan? ?ms?) \n",
     "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
+    "ListPorts\t\t(a dict per COM name: name path device present description source) \n",
+    "WaitForPort\t\t(waits until the lost port is reopened: WaitForPort ?-timeout seconds?) \n",
     "help\t\t\t\t(help command) \n",
     "exit\t\t\t\t(Exit VORLA Application)\n",
 };
@@ -160,6 +162,8 @@ void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
         {"PulseDTR", PulseDTRCmd},
         {"SendBreak", SendBreakCmd},
         {"GetModemLines", GetModemLinesCmd},
+        {"ListPorts", ListPortsCmd},
+        {"WaitForPort", WaitForPortCmd},
     };
     for (const auto& command : commands)
         Tcl_CreateObjCommand(interp, command.name, command.proc, context, nullptr);

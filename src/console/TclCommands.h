@@ -7,6 +7,8 @@
 #include <tcl.h>
 
 class CCancelSignal;
+class CPortMap;
+class CPortReconnect;
 class IConsole;
 class ITclHostOwner;
 
@@ -57,3 +59,17 @@ Tcl_ObjCmdProc SetRTSCmd;
 Tcl_ObjCmdProc PulseDTRCmd;
 Tcl_ObjCmdProc SendBreakCmd;
 Tcl_ObjCmdProc GetModemLinesCmd;
+
+// What the port commands reach besides the engine: the port map and the
+// reconnect. The main window implements it beside ITclHostOwner; the
+// commands ask the owner for it.
+class ITclPortOwner {
+public:
+    virtual ~ITclPortOwner() = default;
+    virtual const CPortMap& Ports() const = 0;
+    virtual CPortReconnect& Reconnect() = 0;
+};
+
+// The port commands (TclPortCommands.cpp).
+Tcl_ObjCmdProc ListPortsCmd;
+Tcl_ObjCmdProc WaitForPortCmd;

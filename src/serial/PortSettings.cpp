@@ -54,6 +54,24 @@ const char* FlowControlLabel(FlowControl choice)
     return i >= 0 && i < kFlowControlCount ? kFlowControlLabels[i] : nullptr;
 }
 
+std::string DescribeLineSettings(const DCB& dcb)
+{
+    static const char kParityLetters[] = "NOEMS";
+    static const char* const kStopBits[] = {"1", "1.5", "2"};
+    std::string text = std::to_string(dcb.BaudRate) + " " + std::to_string(dcb.ByteSize);
+    text += dcb.Parity < 5 ? kParityLetters[dcb.Parity] : '?';
+    text += dcb.StopBits < 3 ? kStopBits[dcb.StopBits] : "?";
+    const bool rtsCts = dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    const bool xonXoff = dcb.fOutX || dcb.fInX;
+    if (rtsCts)
+        text += " RTS/CTS";
+    if (xonXoff)
+        text += " XON/XOFF";
+    if (!rtsCts && !xonXoff)
+        text += " none";
+    return text;
+}
+
 bool ApplyFlowControlPreset(const DCB& record, FlowControl choice, DCB& engineBlock)
 {
     const int i = static_cast<int>(choice);

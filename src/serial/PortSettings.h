@@ -33,11 +33,17 @@ inline constexpr const char* kPortLabels[] = {"NONE", "COM1", "COM2", "COM3", "C
                                               "COM5", "COM6", "COM7", "COM8", "UNDEF"};
 inline constexpr int kPortCount = 9; // "NONE" and COM1..COM8, without "UNDEF"
 
-inline constexpr uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                          19200, 38400, 56000, 57600, 115200, 128000, 256000};
-inline constexpr const char* kBaudLabels[] = {"110",   "300",   "600",   "1200",  "2400",
-                                              "4800",  "9600",  "14400", "19200", "38400",
-                                              "56000", "57600", "115200", "128000", "256000"};
+// The classic rates, and the fast ones of USB adapters.
+inline constexpr uint32_t kBaudRates[] = {110,    300,    600,    1200,   2400,    4800,    9600,
+                                          14400,  19200,  38400,  56000,  57600,   115200,  128000,
+                                          230400, 256000, 460800, 921600, 1000000, 2000000, 3000000};
+inline constexpr const char* kBaudLabels[] = {"110",    "300",    "600",    "1200",   "2400",    "4800",    "9600",
+                                              "14400",  "19200",  "38400",  "56000",  "57600",   "115200",  "128000",
+                                              "230400", "256000", "460800", "921600", "1000000", "2000000", "3000000"};
+// A rate typed into the baud list: a whole number in this range. The device
+// may still refuse it; applying the settings then says so.
+inline constexpr uint32_t kMinCustomBaudRate = 1;
+inline constexpr uint32_t kMaxCustomBaudRate = 20000000;
 inline constexpr uint8_t kByteSizes[] = {7, 8};
 inline constexpr const char* kDataLabels[] = {"7 bits", "8 bits"};
 inline constexpr const char* kParityLabels[] = {"No Parity", "Odd", "Even", "Mark", "Space"};
@@ -56,7 +62,7 @@ static_assert(std::size(kDataLabels) == std::size(kByteSizes));
 // List index of a field value, or -1 when the value has no entry (the list
 // then shows "UNDEF").
 int PortIndex(int port);        // 0..8
-int BaudIndex(uint32_t rate);   // 0..14
+int BaudIndex(uint32_t rate);   // 0..kBaudCount-1
 int DataIndex(uint8_t byteSize); // 0 for 7, 1 for 8
 int ParityIndex(uint8_t parity); // 0..4
 int StopBitIndex(uint8_t stopBits); // 0..2
@@ -65,6 +71,11 @@ int StopBitIndex(uint8_t stopBits); // 0..2
 const char* PortLabel(int port);
 // Label of a flow-control choice, nullptr outside the four.
 const char* FlowControlLabel(FlowControl choice);
+
+// The line's settings at a glance, as the status bar shows them: rate,
+// frame (data bits, parity letter, stop bits) and flow control, e.g.
+// "115200 8N1 RTS/CTS", "9600 7E2 XON/XOFF", "57600 8N1 none".
+std::string DescribeLineSettings(const DCB& dcb);
 
 // --- flow-control presets --------------------------------------------------
 

@@ -57,6 +57,11 @@ CPortSettingsDlg::CPortSettingsDlg(TransmitDelaysHandler setTransmitDelays, QWid
     m_portList = addList("Serial Port :", "portList");
     m_portList->setEnabled(false); // shows the port; the command bar chooses it
     m_baudList = addList("Baud Rate :", "baudList");
+    // A rate of the list, or any other typed as a number.
+    m_baudList->setEditable(true);
+    m_baudList->setInsertPolicy(QComboBox::NoInsert);
+    m_baudList->lineEdit()->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), m_baudList));
     m_dataList = addList("Data :", "dataList");
     m_parityList = addList("Parity :", "parityList");
     m_stopBitList = addList("Stop Bit :", "stopBitList");
@@ -147,7 +152,13 @@ void CPortSettingsDlg::FillControls()
 
     // Negative port numbers have no entry either: they show "UNDEF" like those above 8.
     FillList(m_portList, kPortLabels, kPortCount, PortIndex(m_settings.m_port));
-    FillList(m_baudList, kBaudLabels, kBaudCount, BaudIndex(dcb.BaudRate));
+    // A rate off the list shows as its number.
+    m_baudList->clear();
+    for (const char* label : kBaudLabels)
+        m_baudList->addItem(QString::fromLatin1(label));
+    m_baudList->setCurrentIndex(BaudIndex(dcb.BaudRate));
+    m_openedBaudText = QString::number(dcb.BaudRate);
+    m_baudList->setEditText(m_openedBaudText);
     FillList(m_dataList, kDataLabels, kDataCount, DataIndex(dcb.ByteSize));
     FillList(m_parityList, kParityLabels, kParityCount, ParityIndex(dcb.Parity));
     FillList(m_stopBitList, kStopBitLabels, kStopBitCount, StopBitIndex(dcb.StopBits));
@@ -184,6 +195,12 @@ void CPortSettingsDlg::accept()
     if (!ReadNumberEdit(this, m_charDelayEdit, "Char Delay", 0, kMaxDelayMs, charDelay) ||
         !ReadNumberEdit(this, m_lineDelayEdit, "Line Delay", 0, kMaxDelayMs, lineDelay))
         return;
+    // The rate as the opening showed it is kept as it was (even one no
+    // device takes); a rate chosen or typed must be a whole number in range.
+    long long baud = m_pendingDcb.BaudRate;
+    if (m_baudList->currentText() != m_openedBaudText &&
+        !ReadNumberEdit(this, m_baudList->lineEdit(), "Baud Rate", kMinCustomBaudRate, kMaxCustomBaudRate, baud))
+        return;
 
     // Flow control: the checked radio, tested from Advanced down to None; with
     // none checked the choice stays.
@@ -202,10 +219,8 @@ void CPortSettingsDlg::accept()
 
     DCB& dcb = m_settings.m_dcb;
     dcb = m_pendingDcb;
+    dcb.BaudRate = static_cast<uint32_t>(baud);
     // Only listed entries are written; "UNDEF" keeps the field as it was.
-    const int baud = m_baudList->currentIndex();
-    if (baud >= 0 && baud < kBaudCount)
-        dcb.BaudRate = kBaudRates[baud];
     const int data = m_dataList->currentIndex();
     if (data >= 0 && data < kDataCount)
         dcb.ByteSize = kByteSizes[data];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <functional>
 
 #include "serial/AdvancedPortSettingsDlg.h"
@@ -21,7 +22,9 @@ class QRadioButton;
 // record, then hands the new delays to the delays handler; Cancel (reject)
 // writes nothing, not even the Advanced dialog's edits of this opening. A
 // delay that is not a whole number of milliseconds from 0 to 999999 is
-// refused with a message, and OK then writes nothing either.
+// refused with a message, and OK then writes nothing either; so is a baud
+// rate typed into the (editable) baud list that is no whole number from
+// kMinCustomBaudRate to kMaxCustomBaudRate.
 class CPortSettingsDlg : public QDialog {
     Q_OBJECT
 public:
@@ -59,4 +62,5 @@ private:
     QPushButton* m_advancedButton = nullptr;
     QLineEdit* m_charDelayEdit = nullptr;
     QLineEdit* m_lineDelayEdit = nullptr;
+    QString m_openedBaudText; // the rate as this opening showed it
 };

@@ -53,12 +53,16 @@ public:
     CSerialLine(const CSerialLine&) = delete;
     CSerialLine& operator=(const CSerialLine&) = delete;
 
+    // Why an Open failed, for callers that act on it (a reconnect goes on
+    // waiting quietly while the device is not there yet).
+    enum class EOpenFailure { None, NoDevice, Permission, Busy, NotSerial, Other };
+
     // Opens the device for exclusive use (no other program, and no other
     // opening in this one, may hold it), saves its settings and makes the
     // line raw: bytes pass unchanged, without echo, signals or translation.
     // On failure `reason` says why in a few words (no such device, permission
-    // denied, busy).
-    bool Open(const std::string& path, std::string& reason);
+    // denied with how to get it, busy) and `failure`, if given, which kind.
+    bool Open(const std::string& path, std::string& reason, EOpenFailure* failure = nullptr);
     // Puts back the settings saved by Open, then releases the device, so the
     // next program finds the line as it was before.
     void Close();
@@ -112,6 +116,11 @@ private:
 // The modem lines of a device opened elsewhere, given by the native handle
 // its owner reports (Tcl_GetChannelHandle: on Linux the file descriptor).
 CSerialLine::EControl ReadModemLinesOf(void* handle, SModemLines& lines, std::string& reason);
+
+// The reason for a refused open of `path`: the device's group and how to
+// join it, e.g. "permission denied: /dev/ttyUSB0 belongs to group dialout;
+// add yourself with: sudo usermod -aG dialout $USER, then log in again".
+std::string PermissionDeniedReason(const std::string& path);
 
 // The serial devices present now, in the order they should fill COM1..COM8:
 // USB adapters, then ACM modems, then on-board UARTs, each in numeric order.

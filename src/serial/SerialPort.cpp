@@ -144,6 +144,7 @@ struct CSerialPort::Impl {
     std::shared_ptr<COpening> current;                // the opening Open made, until Close
     std::vector<std::shared_ptr<COpening>> finished;  // closed from one of their own threads, joined later
     std::string lastOpenError;
+    CSerialLine::EOpenFailure lastOpenFailure = CSerialLine::EOpenFailure::None;
     DCB dcb;                                          // the engine's control block
     std::map<std::string, DCB> applied;               // last control block applied, per device
     std::function<void()> lineLost;
@@ -517,6 +518,7 @@ bool CSerialPort::Open(const std::string& name)
             Close(); // the device went away; its opening only waits to be released
     }
     std::string error;
+    CSerialLine::EOpenFailure failure = CSerialLine::EOpenFailure::Other;
     const int n = CPortMap::PortNumber(name);
     const std::string path = n ? m_impl->ports.PathFor(n) : std::string();
     auto op = std::make_shared<COpening>();
@@ -529,11 +531,12 @@ bool CSerialPort::Open(const std::string& name)
         error = name + ": a port is already open";
     else if (!op->wake.IsValid())
         error = name + ": " + std::system_category().message(errno);
-    else if (std::string reason; !op->line.Open(path, reason))
+    else if (std::string reason; !op->line.Open(path, reason, &failure))
         error = name + " (" + path + "): " + reason;
 
     std::lock_guard<std::mutex> lock(m_impl->mx);
     m_impl->lastOpenError = error;
+    m_impl->lastOpenFailure = error.empty() ? CSerialLine::EOpenFailure::None : failure;
     if (!error.empty())
         return false;
     // Close puts the line back as it was found; a reconnect starts from the
@@ -551,6 +554,12 @@ std::string CSerialPort::LastOpenError() const
 {
     std::lock_guard<std::mutex> lock(m_impl->mx);
     return m_impl->lastOpenError;
+}
+
+CSerialLine::EOpenFailure CSerialPort::LastOpenFailure() const
+{
+    std::lock_guard<std::mutex> lock(m_impl->mx);
+    return m_impl->lastOpenFailure;
 }
 
 bool CSerialPort::ReadState()

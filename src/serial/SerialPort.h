@@ -11,6 +11,7 @@
 #include "core/Result.h"
 #include "serial/Dcb.h"
 #include "serial/ModemLines.h"
+#include "serial/SerialLine.h"
 
 class IUserPrompt;
 class ITerminalSink;
@@ -55,6 +56,7 @@ public:
 
     bool Open(const std::string& name);   // "COM1".."COM8"
     std::string LastOpenError() const;    // the OS reason of the last failed Open, for the status bar
+    CSerialLine::EOpenFailure LastOpenFailure() const; // its kind (None after a successful Open)
     // Refreshes the engine's control block from the open line (and, for the
     // fields the line has no place for, from the last block applied to the
     // device). False when no port is open or the line cannot be read.

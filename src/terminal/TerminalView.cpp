@@ -92,6 +92,19 @@ void CVORLAView::ReportLostKeys()
                        kShowMs);
 }
 
+void CVORLAView::ShowNotice(const std::string& text)
+{
+    std::string slice;
+    for (bool left = true; left;) {
+        left = m_received.Take(kFlushSlice, slice);
+        ShowSlice(slice);
+    }
+    if (!Store().Empty() && Store().At(Store().End() - 1) != '\n')
+        AppendText("\n");
+    AppendText(text + "\n");
+    MoveCaretToEnd();
+}
+
 void CVORLAView::ClearText()
 {
     m_received.ForgetPendingCr();

@@ -58,6 +58,9 @@ public:
     bool IsTypingBusy() const { return m_keySender.IsBusy(); }
     // Ends the paste and the typed keys' sender and joins their threads.
     void StopPaste();
+    // A line of VORLA's own (a port reconnected), on a line of its own after
+    // everything received before it.
+    void ShowNotice(const std::string& text);
     // Empties the pane (Clear Screen) and forgets a CR left over from the line.
     void ClearText();
     // Replaces the text with a document's (UTF-8), the caret at its end.

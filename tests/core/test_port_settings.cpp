@@ -118,7 +118,7 @@ TEST(PortSettingsLabels, IndexOfEveryListedValueAndUndefForOthers)
         EXPECT_EQ(BaudIndex(kBaudRates[i]), i);
         EXPECT_EQ(std::to_string(kBaudRates[i]), kBaudLabels[i]);
     }
-    for (uint32_t odd : {0u, 4000u, 115201u, 230400u, 0xFFFFFFFFu})
+    for (uint32_t odd : {0u, 4000u, 115201u, 250000u, 0xFFFFFFFFu})
         EXPECT_EQ(BaudIndex(odd), -1) << odd;
 
     EXPECT_EQ(DataIndex(7), 0);

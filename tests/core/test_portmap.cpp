@@ -119,3 +119,85 @@ TEST(PortMap, PresentDevicesInFamilyThenNumericOrder)
     std::string cleanup = std::string("rm -rf ") + dir;
     EXPECT_EQ(std::system(cleanup.c_str()), 0);
 }
+
+namespace {
+
+std::string Unresolved(const std::string&) { return {}; }
+
+SSerialDevice Usb(const std::string& id, const std::string& node)
+{
+    return {"/dev/serial/by-id/" + id, node, "/real/" + id, "Maker " + id};
+}
+
+} // namespace
+
+// Replugs: a name follows its device by its by-id link, whatever node the
+// device gets; a new device never takes the name of one that is away.
+TEST(PortMap, HotPlugKeepsEachNameWithItsDevice)
+{
+    CPortMap map;
+    map.Build({}, [](const char*) { return nullptr; }, {"/dev/ttyUSB0"});
+    EXPECT_TRUE(map.Update({Usb("A", "/dev/ttyUSB0")}, Unresolved));
+    EXPECT_EQ(map.PathFor(1), "/dev/serial/by-id/A"); // the node found at start now goes by its link
+    EXPECT_EQ(map.ListText(1), "COM1 — /dev/ttyUSB0 — Maker A");
+    EXPECT_FALSE(map.Update({Usb("A", "/dev/ttyUSB0")}, Unresolved));
+
+    EXPECT_TRUE(map.Update({}, Unresolved)); // A unplugged
+    EXPECT_FALSE(map.IsPresent(1));
+    EXPECT_EQ(map.ListText(1), "COM1 — /dev/ttyUSB0 — Maker A (absent)");
+    EXPECT_EQ(map.Description(1), "/dev/serial/by-id/A (found at start, absent)");
+
+    map.Update({Usb("B", "/dev/ttyUSB0")}, Unresolved); // another device on A's old node
+    EXPECT_FALSE(map.IsPresent(1));
+    EXPECT_EQ(map.PathFor(2), "/dev/serial/by-id/B");
+    EXPECT_EQ(map.SourceOf(2), CPortMap::ESource::Plugged);
+
+    map.Update({Usb("B", "/dev/ttyUSB0"), Usb("A", "/dev/ttyUSB1")}, Unresolved); // A back, on another node
+    EXPECT_TRUE(map.IsPresent(1));
+    EXPECT_EQ(map.Entry(1).node, "/dev/ttyUSB1");
+    EXPECT_EQ(map.PathFor(2), "/dev/serial/by-id/B");
+    EXPECT_EQ(map.PathFor(3), "");
+}
+
+// Names given by --port or VORLA_COMn stay as given and keep their device
+// from taking a second name; with every name taken, a newcomer takes the
+// name of a device that is away, but never the one kept for the open port.
+TEST(PortMap, GivenNamesStayAndFreeNamesRunOut)
+{
+    CPortMap map;
+    map.Build({{2, "/dev/mine"}}, [](const char*) { return nullptr; }, {});
+    auto resolve = [](const std::string& path) { return path == "/dev/mine" ? std::string("/real/G") : std::string(); };
+    map.Update({Usb("G", "/dev/ttyUSB3")}, resolve);
+    EXPECT_EQ(map.PathFor(2), "/dev/mine");
+    EXPECT_EQ(map.Entry(2).description, "Maker G");
+    EXPECT_EQ(map.PathFor(1), "");
+    map.Update({}, Unresolved);
+    EXPECT_EQ(map.PathFor(2), "/dev/mine");
+    EXPECT_FALSE(map.IsPresent(2));
+
+    std::vector<SSerialDevice> many;
+    for (char id = 'a'; id < 'h'; ++id)
+        many.push_back(Usb(std::string(1, id), std::string("/dev/ttyACM") + id));
+    map.Update(many, Unresolved);
+    map.Update({}, Unresolved); // all away: COM1 and COM3..COM8
+    map.Update({Usb("new", "/dev/ttyUSB9")}, Unresolved, 1);
+    EXPECT_EQ(map.PathFor(1), "/dev/serial/by-id/a"); // kept
+    EXPECT_EQ(map.PathFor(3), "/dev/serial/by-id/new");
+    EXPECT_EQ(map.PathFor(2), "/dev/mine");
+}
+
+// udev makes the node before its by-id link: the name the node took for a
+// moment goes once the link leads the device back to its own name.
+TEST(PortMap, NodeSeenBeforeItsLinkLeavesNoSecondName)
+{
+    CPortMap map;
+    map.Build({}, [](const char*) { return nullptr; }, {});
+    map.Update({Usb("A", "/dev/ttyUSB0")}, Unresolved);
+    map.Update({}, Unresolved);
+    const SSerialDevice bare{"/dev/ttyUSB0", "/dev/ttyUSB0", "/real/A", "Maker A"};
+    map.Update({bare}, Unresolved, 1);
+    EXPECT_EQ(map.PathFor(2), "/dev/ttyUSB0");
+    map.Update({Usb("A", "/dev/ttyUSB0")}, Unresolved, 1);
+    EXPECT_TRUE(map.IsPresent(1));
+    EXPECT_EQ(map.PathFor(2), "");
+}

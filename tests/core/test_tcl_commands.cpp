@@ -91,6 +91,8 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
         "PulseDTR\t\t(drops DTR for ms, then raises it: PulseDTR ?-i chan? ms) \n",
         "SendBreak\t\t(sends a break, 250 ms by default: SendBreak ?-i chan? ?ms?) \n",
         "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
+        "ListPorts\t\t(a dict per COM name: name path device present description source) \n",
+        "WaitForPort\t\t(waits until the lost port is reopened: WaitForPort ?-timeout seconds?) \n",
         "help\t\t\t\t(help command) \n",
         "exit\t\t\t\t(Exit VORLA Application)\n",
     };

@@ -57,7 +57,7 @@ private slots:
                  (QStringList{"&Copy\tCtrl+C", "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F",
                               "F&ind Next\tF3", "-", "&Stop Script\tCtrl+Break"}));
         QCOMPARE(MenuTexts(frame->MenuAt(2)), QStringList{"&Status Bar"});
-        QCOMPARE(MenuTexts(frame->MenuAt(3)), QStringList{"Set Vorla Font"});
+        QCOMPARE(MenuTexts(frame->MenuAt(3)), (QStringList{"Set Vorla Font", "Reconnect Automatically"}));
         QCOMPARE(MenuTexts(frame->MenuAt(4)), QStringList{"&About VORLA..."});
         QCOMPARE(frame->MenuAt(0)->actions()[0]->statusTip(), QString("Clear Terminal Screen"));
 

@@ -169,9 +169,6 @@ private slots:
         QTest::addColumn<int>("choice"); // an entry to choose on the next opening
         QTest::addColumn<std::function<bool(const DCB&)>>("chosen");
 
-        QTest::newRow("baud 4000") << "baudList" << 15 << std::function<void(DCB&)>([](DCB& d) { d.BaudRate = 4000; })
-                                   << std::function<bool(const DCB&)>([](const DCB& d) { return d.BaudRate == 4000; })
-                                   << 11 << std::function<bool(const DCB&)>([](const DCB& d) { return d.BaudRate == 57600; });
         QTest::newRow("bytesize 5") << "dataList" << 2 << std::function<void(DCB&)>([](DCB& d) { d.ByteSize = 5; })
                                     << std::function<bool(const DCB&)>([](const DCB& d) { return d.ByteSize == 5; })
                                     << 0 << std::function<bool(const DCB&)>([](const DCB& d) { return d.ByteSize == 7; });
@@ -224,13 +221,14 @@ private slots:
     {
         QVERIFY(OpenOn(PortBlock()));
         QCOMPARE(Items(W<QComboBox>("baudList")).join(','),
-                 QString("110,300,600,1200,2400,4800,9600,14400,19200,38400,56000,57600,115200,128000,256000"));
+                 QString("110,300,600,1200,2400,4800,9600,14400,19200,38400,56000,57600,115200,128000,230400,"
+                         "256000,460800,921600,1000000,2000000,3000000"));
         QCOMPARE(Items(W<QComboBox>("dataList")), QStringList({"7 bits", "8 bits"}));
         QCOMPARE(Items(W<QComboBox>("parityList")), QStringList({"No Parity", "Odd", "Even", "Mark", "Space"}));
         QCOMPARE(Items(W<QComboBox>("stopBitList")), QStringList({"1 Stop bits", "1.5 Stop bits", "2 Stop bits"}));
         QCOMPARE(W<QComboBox>("baudList")->currentText(), QString("9600"));
 
-        W<QComboBox>("baudList")->setCurrentIndex(14);
+        W<QComboBox>("baudList")->setCurrentIndex(15);
         W<QComboBox>("dataList")->setCurrentIndex(0);
         W<QComboBox>("parityList")->setCurrentIndex(3);
         W<QComboBox>("stopBitList")->setCurrentIndex(1);
@@ -247,6 +245,42 @@ private slots:
         expected.Parity = MARKPARITY;
         expected.StopBits = ONE5STOPBITS;
         QVERIFY(SameBlock(d, expected));
+    }
+
+    // A rate off the list shows as its number and is kept; any rate can be
+    // typed; what is no rate is refused by name and writes nothing.
+    void baudListTakesATypedRate()
+    {
+        DCB dcb = PortBlock();
+        dcb.BaudRate = 4000;
+        QVERIFY(OpenOn(dcb));
+        auto* baud = W<QComboBox>("baudList");
+        QVERIFY(baud->isEditable());
+        QCOMPARE(baud->count(), kBaudCount);
+        QCOMPARE(baud->currentText(), QString("4000"));
+        QVERIFY(ClickOk());
+        QCOMPARE(Dlg().Settings().m_dcb.BaudRate, 4000u);
+
+        QVERIFY(OpenOn(Dlg().Settings().m_dcb));
+        baud->lineEdit()->selectAll();
+        QTest::keyClicks(baud->lineEdit(), "25x0000");
+        QCOMPARE(baud->currentText(), QString("250000"));
+        QVERIFY(ClickOk());
+        QCOMPARE(Dlg().Settings().m_dcb.BaudRate, 250000u);
+
+        m_delayCalls.clear();
+        for (const char* bad : {"", "0", "30000000"}) {
+            QVERIFY(OpenOn(Dlg().Settings().m_dcb));
+            baud->setEditText(bad);
+            QVERIFY(Click(W<QPushButton>("okButton")));
+            QVERIFY(Dlg().isVisible());
+            QCOMPARE(TakeRefusal(&Dlg()), QString("Baud Rate must be a whole number from 1 to 20000000."));
+            QVERIFY(m_delayCalls.empty());
+            baud->setEditText("921600");
+            QVERIFY(ClickOk());
+            QCOMPARE(Dlg().Settings().m_dcb.BaudRate, 921600u);
+            m_delayCalls.clear();
+        }
     }
 
     void delaysReadTheWholeNumber_data()

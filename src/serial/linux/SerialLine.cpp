@@ -4,22 +4,28 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <utility>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/CancelSignal.h"
 #include "serial/linux/LineNative.h"
 #include "serial/linux/LineSettings.h"
+#include "serial/SerialDevices.h"
 
 namespace {
 
@@ -28,24 +34,68 @@ bool IsLineGone(int err)
     return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE || err == EBADF;
 }
 
-std::string OpenFailureReason(int err)
+CSerialLine::EOpenFailure OpenFailure(int err, const std::string& path, std::string& reason)
 {
+    using EOpenFailure = CSerialLine::EOpenFailure;
     switch (err) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return "no such device";
+        reason = "no such device";
+        return EOpenFailure::NoDevice;
     case EACCES:
     case EPERM:
-        return "permission denied (add your user to the dialout group)";
+        reason = PermissionDeniedReason(path);
+        return EOpenFailure::Permission;
     case EBUSY:
     case EWOULDBLOCK:
-        return "busy (held by another program)";
+        reason = "busy (held by another program)";
+        return EOpenFailure::Busy;
     case ENOTTY:
-        return "not a serial device";
+        reason = "not a serial device";
+        return EOpenFailure::NotSerial;
     default:
-        return std::strerror(err);
+        reason = std::strerror(err);
+        return EOpenFailure::Other;
     }
+}
+
+std::string GroupName(gid_t gid)
+{
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(gid);
+}
+
+bool SessionHasGroup(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(0, ::getgroups(0, nullptr))));
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(0, count), gid) != groups.begin() + std::max(0, count);
+}
+
+// The user's groups as the group database lists them now: a group added
+// since the session began is there, though the session lacks it.
+bool UserListedInGroup(gid_t gid)
+{
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return false;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0)
+            return false;
+    }
+    return std::find(groups.begin(), groups.begin() + count, gid) != groups.begin() + count;
 }
 
 // A driver without modem-control support answers ENOTTY (pseudo-terminals,
@@ -111,36 +161,39 @@ CSerialLine::~CSerialLine()
 
 bool CSerialLine::IsOpen() const { return m_native->fd >= 0; }
 
-bool CSerialLine::Open(const std::string& path, std::string& reason)
+bool CSerialLine::Open(const std::string& path, std::string& reason, EOpenFailure* failure)
 {
     Close();
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        reason = OpenFailureReason(errno);
+    auto fail = [&](int err) {
+        const EOpenFailure kind = OpenFailure(err, path, reason);
+        if (failure)
+            *failure = kind;
         return false;
-    }
+    };
+    if (failure)
+        *failure = EOpenFailure::None;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(errno);
     // Take the lock before touching any setting, so a line held by another
     // program is left exactly as it is.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
         ::close(fd);
-        reason = OpenFailureReason(err == EWOULDBLOCK ? EBUSY : err);
-        return false;
+        return fail(err == EWOULDBLOCK ? EBUSY : err);
     }
     Native& line = *m_native;
     line = Native();
     if (::ioctl(fd, TIOCEXCL) != 0) {
         int err = errno;
         ::close(fd);
-        reason = OpenFailureReason(err == EINVAL ? ENOTTY : err);
-        return false;
+        return fail(err == EINVAL ? ENOTTY : err);
     }
     if (!linux_line::SaveLine(fd, line.saved) || !linux_line::MakeRaw(fd)) {
         int err = errno;
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
-        reason = OpenFailureReason(err == EINVAL ? ENOTTY : err);
-        return false;
+        return fail(err == EINVAL ? ENOTTY : err);
     }
     line.fd = fd;
     return true;
@@ -275,6 +328,30 @@ CSerialLine::EControl ReadModemLinesOf(void* handle, SModemLines& lines, std::st
 {
     // Tcl keeps a descriptor in the pointer-sized handle.
     return ReadLines(static_cast<int>(reinterpret_cast<intptr_t>(handle)), lines, reason);
+}
+
+std::string PermissionDeniedReason(const std::string& path)
+{
+    std::string device = ResolveDevicePath(path);
+    if (device.empty())
+        device = path;
+    struct stat st {};
+    if (::stat(device.c_str(), &st) != 0)
+        return "permission denied";
+    const std::string group = GroupName(st.st_gid);
+    const std::string prefix = "permission denied: " + device + " belongs to group " + group;
+    if (SessionHasGroup(st.st_gid)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return prefix + ", which this session is in, but its mode " + mode +
+               " does not let the group read and write it";
+    }
+    if (st.st_gid == 0)
+        return prefix + " only; a udev rule must give it a group such as dialout (GROUP=\"dialout\"), "
+                        "then add yourself to that group";
+    if (UserListedInGroup(st.st_gid))
+        return prefix + "; you were added to " + group + " after this session began: log in again";
+    return prefix + "; add yourself with: sudo usermod -aG " + group + " $USER, then log in again";
 }
 
 std::vector<std::string> FindSerialDevices(const std::string& devDir, const std::string& sysDir)
