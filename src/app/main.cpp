@@ -4,57 +4,39 @@
 #include <QMessageBox>
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 
 #include "devsim/DevSim.h"
 #include "app/CommandBar.h"
+#include "app/CommandLine.h"
 #include "app/MainFrame.h"
 #include "core/Version.h"
 #include "serial/PortMap.h"
 
-namespace {
-
-const char* const kUsage =
-    "usage: vorla [--demo] [--port COMn=PATH]... [FILE]\n"
-    "  --demo            map COM1 to a built-in simulated modem\n"
-    "  --port COMn=PATH  map the port name COMn (1..8) to a device path\n"
-    "  FILE              a text file shown in the terminal pane at start\n";
-
-} // namespace
-
 int main(int argc, char** argv)
 {
+    const SCommandLine line = ParseCommandLine(argc, argv);
+    switch (line.action) {
+    case SCommandLine::EAction::Help:
+        std::fputs(kVorlaUsage, stdout);
+        return 0;
+    case SCommandLine::EAction::Version:
+        std::printf("vorla %s\n", VorlaVersion());
+        return 0;
+    case SCommandLine::EAction::Error:
+        std::fprintf(stderr, "vorla: %s\n%s", line.error.c_str(), kVorlaUsage);
+        return 2;
+    case SCommandLine::EAction::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppName);
-
-    std::map<int, std::string> explicitPaths;
     std::string error;
-    if (!CPortMap::ParseArguments(argc, argv, explicitPaths, error)) {
-        std::fprintf(stderr, "vorla: %s\n%s", error.c_str(), kUsage);
-        return 2;
-    }
-    bool demo = false;
-    QString file;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--demo") == 0) {
-            demo = true;
-        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (std::strcmp(arg, "--port") == 0) {
-            ++i; // its mapping was read above
-        } else if (std::strncmp(arg, "--port=", 7) == 0) {
-            continue;
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "vorla: unknown option %s\n%s", arg, kUsage);
-            return 2;
-        } else {
-            file = QString::fromLocal8Bit(arg);
-        }
-    }
+    const bool demo = line.demo;
+    const QString file = QString::fromLocal8Bit(line.file.c_str());
+    const std::map<int, std::string>& explicitPaths = line.portPaths;
 
     CPortMap ports;
     ports.Build(explicitPaths);
