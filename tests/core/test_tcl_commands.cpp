@@ -91,6 +91,16 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
         "PulseDTR\t\t(drops DTR for ms, then raises it: PulseDTR ?-i chan? ms) \n",
         "SendBreak\t\t(sends a break, 250 ms by default: SendBreak ?-i chan? ?ms?) \n",
         "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
+        "expect\t\t\t(waits for a pattern, runs its body: expect ?-i chan? ?-timeout s? ?-nocase? ?-gl|-re|-ex? "
+        "pattern body ... ?timeout|eof|default body?) \n",
+        "exp_continue\t\t(in an expect body: waits again, the timeout restarted) \n",
+        "send\t\t\t(sends a string as UTF-8, with -raw each character 0..255 as a byte: send ?-i chan? ?-raw? "
+        "string) \n",
+        "expect_flush\t\t(empties the match buffer: expect_flush ?-i chan?) \n",
+        "match_max\t\t(match buffer size, 1 MB by default; expect_out(dropped) counts overflow: match_max ?-i "
+        "chan? ?bytes?) \n",
+        "expect_background\t(runs bodies as patterns arrive while idle; none removes: expect_background ?-i chan? "
+        "?pattern body ...?) \n",
         "help\t\t\t\t(help command) \n",
         "exit\t\t\t\t(Exit VORLA Application)\n",
     };
