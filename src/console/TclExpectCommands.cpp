@@ -149,6 +149,7 @@ public:
 
     std::shared_ptr<const CPatternList> background; // expect_background on this channel
     bool handlerSet = false;                         // a readable handler serves `background`
+    void* closeHandlerData = nullptr;                // for the close handler, until it runs
 
 private:
     Tcl_Channel m_channel;
@@ -257,6 +258,7 @@ SExpectState* State(Tcl_Interp* interp)
 }
 
 void RunBackground(SExpectState* state);
+void ChannelReadable(ClientData data, int);
 
 void BackgroundEvent(void* data) { RunBackground(static_cast<SExpectState*>(data)); }
 
@@ -274,9 +276,39 @@ void QueuePortTriggers(SExpectState* state)
         QueueTclThreadEvent(state->thread, PortEvent, state);
 }
 
+// A channel that a source reads is closing.
+struct SClosing {
+    SExpectState* state;
+    std::string key;
+    Tcl_Channel channel;
+};
+
+// Tcl drops the channel's handlers itself; the source (which a running
+// expect may still hold) stops reading and sees the end.
+void ChannelClosing(ClientData data)
+{
+    std::unique_ptr<SClosing> closing(static_cast<SClosing*>(data));
+    auto it = closing->state->channels.find(closing->key);
+    if (it == closing->state->channels.end() || it->second->Channel() != closing->channel)
+        return;
+    it->second->Closed();
+    it->second->closeHandlerData = nullptr;
+    closing->state->channels.erase(it);
+}
+
 void DeleteState(ClientData data, Tcl_Interp*)
 {
     auto* state = static_cast<SExpectState*>(data);
+    // The interpreter's channels close after this: their handlers must not find the state.
+    for (auto& entry : state->channels) {
+        CChannelSource& source = *entry.second;
+        if (source.Channel() && source.closeHandlerData) {
+            Tcl_DeleteCloseHandler(source.Channel(), ChannelClosing, source.closeHandlerData);
+            if (source.handlerSet)
+                Tcl_DeleteChannelHandler(source.Channel(), ChannelReadable, state);
+            delete static_cast<SClosing*>(source.closeHandlerData);
+        }
+    }
     if (state->listened)
         state->listened->SetListener({}); // the reader queues no more events
     DropTclThreadEvents(PortEvent, state);
@@ -297,24 +329,8 @@ std::shared_ptr<CChannelSource> ChannelSource(SExpectState* state, Tcl_Obj* name
     auto& source = state->channels[key];
     if (!source || source->Channel() != channel) {
         source = std::make_shared<CChannelSource>(channel, state->thread);
-        struct SClosing {
-            SExpectState* state;
-            std::string key;
-            Tcl_Channel channel;
-        };
-        // Tcl drops the channel's handlers itself; the source (which a
-        // running expect may still hold) stops reading and sees the end.
-        Tcl_CreateCloseHandler(
-            channel,
-            [](ClientData data) {
-                std::unique_ptr<SClosing> closing(static_cast<SClosing*>(data));
-                auto it = closing->state->channels.find(closing->key);
-                if (it == closing->state->channels.end() || it->second->Channel() != closing->channel)
-                    return;
-                it->second->Closed();
-                closing->state->channels.erase(it);
-            },
-            new SClosing{state, key, channel});
+        source->closeHandlerData = new SClosing{state, key, channel};
+        Tcl_CreateCloseHandler(channel, ChannelClosing, source->closeHandlerData);
     }
     return source;
 }
