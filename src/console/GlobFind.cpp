@@ -49,16 +49,18 @@ bool ElementMatches(std::string_view pat, std::size_t p, unsigned char c, bool n
 }
 
 // Matches the pattern from text[s]; returns the match's end or npos.
-// reachedStar: the pattern matched up to its first * from here.
-std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, bool nocase, bool& reachedStar)
+// atEnd: the match must end with the text. reachedStar: the pattern
+// matched up to its first * from here.
+std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, bool nocase, bool atEnd,
+                    bool& reachedStar)
 {
     constexpr std::size_t npos = std::string_view::npos;
     std::size_t p = 0, t = s;
     std::size_t starP = npos, starT = 0;
     for (;;) {
-        if (p == pat.size())
+        if (p == pat.size() && (!atEnd || t == text.size()))
             return t;
-        if (pat[p] == '*') {
+        if (p < pat.size() && pat[p] == '*') {
             while (p < pat.size() && pat[p] == '*')
                 ++p;
             if (p == pat.size())
@@ -69,7 +71,7 @@ std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, 
             continue;
         }
         std::size_t next = 0;
-        if (t < text.size() && ElementMatches(pat, p, static_cast<unsigned char>(text[t]), nocase, next)) {
+        if (p < pat.size() && t < text.size() && ElementMatches(pat, p, static_cast<unsigned char>(text[t]), nocase, next)) {
             p = next;
             ++t;
             continue;
@@ -85,14 +87,21 @@ std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, 
 
 bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFoundSpan& found)
 {
+    const bool atStart = !pattern.empty() && pattern.front() == '^';
+    if (atStart)
+        pattern.remove_prefix(1);
+    const std::size_t n = pattern.size();
+    const bool atEnd = n > 0 && pattern[n - 1] == '$' && (n < 2 || pattern[n - 2] != '\\');
+    if (atEnd)
+        pattern.remove_suffix(1);
     for (std::size_t s = 0; s <= text.size(); ++s) {
         bool reachedStar = false;
-        const std::size_t end = MatchAt(text, pattern, s, nocase, reachedStar);
+        const std::size_t end = MatchAt(text, pattern, s, nocase, atEnd, reachedStar);
         if (end != std::string_view::npos) {
             found = {s, end};
             return true;
         }
-        if (reachedStar)
+        if (reachedStar || atStart)
             return false;
     }
     return false;

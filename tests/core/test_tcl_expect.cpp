@@ -318,7 +318,8 @@ TEST_F(TclExpect, BadArgumentsAreRefusedAndSendNothing)
 }
 
 // Glob as expect finds it: earliest start, a * inside takes as little as it
-// can and one at the end takes the rest; classes, escapes and nocase; a
+// can and one at the end takes the rest; ^ and $ anchor at the ends of the
+// buffer; classes, escapes and nocase; a
 // pattern that cannot match a long text gives up in one pass.
 TEST(GlobFind, FindsAsExpectDoes)
 {
@@ -334,6 +335,9 @@ TEST(GlobFind, FindsAsExpectDoes)
         {"a*b", "\\*", false, 1, 2},             {"OK", "ok", true, 0, 2},
         {"OK", "ok", false, -1, -1},             {"abc", "[bx]?", false, 1, 3},
         {"abc", "[b", false, -1, -1},            {"", "*", false, 0, 0},
+        {"hiccup sushi", "^hi", false, 0, 2},    {"sushi hiccup", "^hi", false, -1, -1},
+        {"hiccup sushi", "hi$", false, 10, 12},  {"hi", "^hi$", false, 0, 2},
+        {"cost 5$", "5\\$", false, 5, 7},
     };
     for (const SCase& c : cases) {
         SFoundSpan span;
