@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/CancelSignal.h"
@@ -49,7 +50,7 @@ int Fail(Tcl_Interp* interp, const std::string& text)
     return TCL_ERROR;
 }
 
-Tcl_Obj* BytesObj(const std::string& bytes, std::size_t from = 0, std::size_t to = std::string::npos)
+Tcl_Obj* BytesObj(std::string_view bytes, std::size_t from = 0, std::size_t to = std::string::npos)
 {
     to = std::min(to, bytes.size());
     return Tcl_NewByteArrayObj(reinterpret_cast<const unsigned char*>(bytes.data()) + from,
@@ -101,12 +102,90 @@ private:
     Tcl_Obj* m_obj = nullptr;
 };
 
+// The Tcl thread's copy of a buffer that expect matches. Refresh takes only
+// the bytes that are new, ConsumeTo drops matched ones from the front, and
+// the characters that regexps run on grow along, so that a match costs what
+// it looks at rather than the whole buffer: matching a 1 MB backlog line by
+// line would otherwise copy a megabyte per line.
+class CMatchView {
+public:
+    // Catches up with the buffer; returns its state (bytes: the new ones).
+    CMatchBuffer::SSnapshot Refresh(const CMatchBuffer& buffer);
+    std::string_view Bytes() const { return std::string_view(m_bytes).substr(m_head); }
+    uint64_t Start() const { return m_start; }
+    // The held bytes as characters 0..255, for regexps: they begin at `offset`.
+    Tcl_Obj* Chars(int& offset);
+    void ConsumeTo(uint64_t end);
+
+private:
+    void AppendChars(std::string_view bytes);
+
+    std::string m_bytes;        // held bytes start at m_head
+    std::size_t m_head = 0;
+    uint64_t m_start = 0;       // absolute position of m_bytes[m_head]
+    CObjRef m_chars;            // m_bytes from m_charsFrom on; made when a regexp needs it
+    std::size_t m_charsFrom = 0;
+};
+
+CMatchBuffer::SSnapshot CMatchView::Refresh(const CMatchBuffer& buffer)
+{
+    const uint64_t end = m_start + (m_bytes.size() - m_head);
+    CMatchBuffer::SSnapshot snap = buffer.Snapshot(end);
+    if (snap.start != end) {
+        // Overflow dropped bytes this copy had not seen: start again.
+        m_bytes = snap.bytes;
+        m_head = 0;
+        m_start = snap.start;
+        m_chars = CObjRef();
+        return snap;
+    }
+    ConsumeTo(snap.first); // dropped by overflow, a flush or a new opening
+    m_bytes += snap.bytes;
+    if (m_chars.Get())
+        AppendChars(snap.bytes);
+    return snap;
+}
+
+Tcl_Obj* CMatchView::Chars(int& offset)
+{
+    if (!m_chars.Get() || Tcl_IsShared(m_chars.Get())) {
+        m_chars = CObjRef(Tcl_NewUnicodeObj(nullptr, 0));
+        m_charsFrom = m_head;
+        AppendChars(Bytes());
+    }
+    offset = static_cast<int>(m_head - m_charsFrom);
+    return m_chars.Get();
+}
+
+void CMatchView::AppendChars(std::string_view bytes)
+{
+    std::vector<Tcl_UniChar> chars(bytes.begin(), bytes.end());
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        chars[i] = static_cast<unsigned char>(bytes[i]);
+    Tcl_AppendUnicodeToObj(m_chars.Get(), chars.data(), static_cast<int>(chars.size()));
+}
+
+void CMatchView::ConsumeTo(uint64_t end)
+{
+    if (end <= m_start)
+        return;
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(end - m_start, m_bytes.size() - m_head));
+    m_head += n;
+    m_start += n;
+    if (m_head > 64 * 1024 && m_head > m_bytes.size() / 2) {
+        m_bytes.erase(0, m_head);
+        m_head = 0;
+        m_chars = CObjRef(); // remade from what is left when next needed
+    }
+}
+
 // Where an expect command reads and a send writes: the window's port, whose
 // buffer the engine's reader fills, or a Tcl channel, read on the Tcl thread.
 class CByteSource {
 public:
     virtual ~CByteSource() = default;
     virtual CMatchBuffer& Buffer() = 0;
+    virtual CMatchView& View() = 0;
     // Reads what has arrived into the buffer (a channel; the port's reader
     // needs no help).
     virtual void Pull() {}
@@ -116,8 +195,9 @@ public:
 
 class CPortSource : public CByteSource {
 public:
-    explicit CPortSource(CMatchBuffer& buffer) : m_buffer(buffer) {}
+    CPortSource(CMatchBuffer& buffer, CMatchView& view) : m_buffer(buffer), m_view(view) {}
     CMatchBuffer& Buffer() override { return m_buffer; }
+    CMatchView& View() override { return m_view; }
     CMatchBuffer::EWait Wait(uint64_t seen, Deadline deadline, const CCancelSignal* cancel) override
     {
         return m_buffer.WaitForChange(seen, deadline, cancel);
@@ -125,6 +205,7 @@ public:
 
 private:
     CMatchBuffer& m_buffer;
+    CMatchView& m_view;
 };
 
 struct SPattern;
@@ -137,6 +218,7 @@ class CChannelSource : public CByteSource {
 public:
     CChannelSource(Tcl_Channel channel, Tcl_ThreadId thread) : m_channel(channel), m_thread(thread) {}
     CMatchBuffer& Buffer() override { return m_buffer; }
+    CMatchView& View() override { return m_view; }
     void Pull() override;
     CMatchBuffer::EWait Wait(uint64_t seen, Deadline deadline, const CCancelSignal* cancel) override;
     // The channel is closing: nothing more is read from it.
@@ -155,6 +237,7 @@ private:
     Tcl_Channel m_channel;
     Tcl_ThreadId m_thread;
     CMatchBuffer m_buffer;
+    CMatchView m_view;
 };
 
 void CChannelSource::Pull()
@@ -203,7 +286,7 @@ CMatchBuffer::EWait CChannelSource::Wait(uint64_t seen, Deadline deadline, const
     CMatchBuffer::EWait result = CMatchBuffer::EWait::Changed;
     for (;;) {
         Pull();
-        if (m_buffer.Snapshot().generation != seen)
+        if (m_buffer.Snapshot(UINT64_MAX).generation != seen)
             break;
         if (cancel && cancel->IsCancelled()) {
             result = CMatchBuffer::EWait::Cancelled;
@@ -246,6 +329,7 @@ struct SExpectState {
     bool deferred = false;       // a trigger was put off; run the triggers when free
     std::map<std::string, std::shared_ptr<CChannelSource>> channels; // by channel name
 
+    CMatchView portView; // of the port's buffer
     std::shared_ptr<const CPatternList> portBackground;
     CMatchBuffer* listened = nullptr; // the port's buffer that calls PortChanged
     uint64_t portEofEpoch = 0;        // the opening whose end the port's eof trigger has seen
@@ -343,7 +427,7 @@ std::unique_ptr<CByteSource> PortSource(Tcl_Interp* interp, ITclCommandContext* 
         Fail(interp, kNoPortExpect);
         return nullptr;
     }
-    return std::make_unique<CPortSource>(owner->SerialPort().MatchBuffer());
+    return std::make_unique<CPortSource>(owner->SerialPort().MatchBuffer(), State(interp)->portView);
 }
 
 // Seconds as expect takes them: fractions allowed, -1 waits for ever.
@@ -530,11 +614,11 @@ struct SMatch {
     std::vector<std::pair<long, long>> groups;    // 0..9: [start, end), -1 when a group took no part
 };
 
-// The first listed pattern found in bytes. -1 with an error set when a
+// The first listed pattern found in the view. -1 with an error set when a
 // regexp fails to run.
-int FindFirst(Tcl_Interp* interp, const CPatternList& patterns, const std::string& bytes, SMatch& match)
+int FindFirst(Tcl_Interp* interp, const CPatternList& patterns, CMatchView& view, SMatch& match)
 {
-    CObjRef text; // made once, for the regexps only
+    const std::string_view bytes = view.Bytes();
     for (std::size_t i = 0; i < patterns.size(); ++i) {
         const SPattern& p = patterns[i];
         SFoundSpan span;
@@ -548,13 +632,14 @@ int FindFirst(Tcl_Interp* interp, const CPatternList& patterns, const std::strin
                 return 1;
             }
         } else if (p.kind == EKind::Regexp) {
-            if (!text.Get())
-                text = CObjRef(BytesObj(bytes));
+            int offset = 0;
+            Tcl_Obj* text = view.Chars(offset);
             Tcl_RegExp re =
                 Tcl_GetRegExpFromObj(interp, p.pattern.Get(), TCL_REG_ADVANCED | (p.nocase ? TCL_REG_NOCASE : 0));
             if (!re)
                 return -1;
-            const int r = Tcl_RegExpExecObj(interp, re, text.Get(), 0, 10, 0);
+            // ^ anchors at the view's start: the oldest byte held.
+            const int r = Tcl_RegExpExecObj(interp, re, text, offset, 10, 0);
             if (r < 0)
                 return -1;
             if (r > 0) {
@@ -586,7 +671,7 @@ bool SetOut(Tcl_Interp* interp, const char* key, Tcl_Obj* value, int flags)
 }
 
 // expect_out(0..9,string) and expect_out(buffer) for a match in bytes.
-bool SetMatchVariables(Tcl_Interp* interp, const SMatch& match, const std::string& bytes, int flags)
+bool SetMatchVariables(Tcl_Interp* interp, const SMatch& match, std::string_view bytes, int flags)
 {
     for (std::size_t g = 0; g < match.groups.size(); ++g) {
         const auto [start, end] = match.groups[g];
@@ -651,6 +736,7 @@ int ExpectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* cons
     CByteSource& source = channel ? static_cast<CByteSource&>(*channel) : *port;
     const CCancelSignal* cancel = context->CancelSignal();
     CMatchBuffer& buffer = source.Buffer();
+    CMatchView& view = source.View();
 
     auto deadlineFrom = [&] { return timeout ? Deadline(Clock::now() + *timeout) : Deadline(); };
     Deadline deadline = deadlineFrom();
@@ -660,23 +746,28 @@ int ExpectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* cons
             CForeground waiting(state);
             for (;;) {
                 source.Pull();
-                const CMatchBuffer::SSnapshot snap = buffer.Snapshot();
+                const CMatchBuffer::SSnapshot snap = view.Refresh(buffer);
                 SetOut(interp, "dropped", Tcl_NewWideIntObj(static_cast<Tcl_WideInt>(snap.dropped)), 0);
                 SMatch match;
-                const int found = FindFirst(interp, args.patterns, snap.bytes, match);
+                const int found = FindFirst(interp, args.patterns, view, match);
                 if (found < 0)
                     return TCL_ERROR;
                 if (found > 0) {
-                    buffer.ConsumeTo(snap.start + match.end);
-                    if (!SetMatchVariables(interp, match, snap.bytes, 0))
+                    const bool set = SetMatchVariables(interp, match, view.Bytes(), 0);
+                    buffer.ConsumeTo(view.Start() + match.end);
+                    view.ConsumeTo(view.Start() + match.end);
+                    if (!set)
                         return TCL_ERROR;
                     chosen = &args.patterns[match.pattern];
                     break;
                 }
                 if (snap.eof) {
                     // What is left goes with the end, as in Expect.
-                    buffer.ConsumeTo(snap.start + snap.bytes.size());
-                    if (!SetOut(interp, "buffer", BytesObj(snap.bytes), 0))
+                    const bool set = SetOut(interp, "buffer", BytesObj(view.Bytes()), 0);
+                    const uint64_t end = view.Start() + view.Bytes().size();
+                    buffer.ConsumeTo(end);
+                    view.ConsumeTo(end);
+                    if (!set)
                         return TCL_ERROR;
                     int k = Keyword(args.patterns, EKind::Eof);
                     if (k < 0)
@@ -868,29 +959,33 @@ void RunTriggers(SExpectState* state, CByteSource& source, const std::shared_ptr
 {
     Tcl_Interp* interp = state->interp;
     CMatchBuffer& buffer = source.Buffer();
+    CMatchView& view = source.View();
     for (;;) {
         source.Pull();
-        const CMatchBuffer::SSnapshot snap = buffer.Snapshot();
+        const CMatchBuffer::SSnapshot snap = view.Refresh(buffer);
         SMatch match;
-        const int found = FindFirst(interp, *patterns, snap.bytes, match);
+        const int found = FindFirst(interp, *patterns, view, match);
         const SPattern* chosen = nullptr;
         int code = TCL_OK;
         if (found < 0) {
             code = TCL_ERROR;
         } else if (found > 0) {
-            buffer.ConsumeTo(snap.start + match.end);
             chosen = &(*patterns)[match.pattern];
-            if (!SetMatchVariables(interp, match, snap.bytes, TCL_GLOBAL_ONLY))
+            if (!SetMatchVariables(interp, match, view.Bytes(), TCL_GLOBAL_ONLY))
                 code = TCL_ERROR;
+            buffer.ConsumeTo(view.Start() + match.end);
+            view.ConsumeTo(view.Start() + match.end);
         } else if (snap.eof && *eofEpoch != snap.epoch + 1) {
             *eofEpoch = snap.epoch + 1; // once per opening
             const int k = Keyword(*patterns, EKind::Eof);
             if (k < 0)
                 return;
             chosen = &(*patterns)[static_cast<std::size_t>(k)];
-            buffer.ConsumeTo(snap.start + snap.bytes.size());
-            if (!SetOut(interp, "buffer", BytesObj(snap.bytes), TCL_GLOBAL_ONLY))
+            if (!SetOut(interp, "buffer", BytesObj(view.Bytes()), TCL_GLOBAL_ONLY))
                 code = TCL_ERROR;
+            const uint64_t end = view.Start() + view.Bytes().size();
+            buffer.ConsumeTo(end);
+            view.ConsumeTo(end);
         } else {
             return;
         }
@@ -922,7 +1017,7 @@ void RunBackground(SExpectState* state)
     }
     state->inBackground = true;
     if (std::shared_ptr<const CPatternList> patterns = state->portBackground; patterns && state->listened) {
-        CPortSource port(*state->listened);
+        CPortSource port(*state->listened, state->portView);
         RunTriggers(state, port, patterns, &state->portEofEpoch);
     }
     // Copies: a body may close a channel or change the triggers.
@@ -933,7 +1028,7 @@ void RunBackground(SExpectState* state)
         if (std::shared_ptr<const CPatternList> patterns = channel->background) {
             uint64_t eofEpoch = 0;
             RunTriggers(state, *channel, patterns, &eofEpoch);
-            if (channel->Buffer().Snapshot().eof) {
+            if (channel->Buffer().Snapshot(UINT64_MAX).eof) {
                 // Handled once: a channel at its end stays readable for ever.
                 channel->background.reset();
                 if (channel->handlerSet && channel->Channel())
@@ -989,7 +1084,8 @@ int ExpectBackgroundCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl
         state->portBackground = patterns;
         if (patterns && state->listened != &buffer) {
             state->listened = &buffer;
-            state->portEofEpoch = buffer.Snapshot().eof ? buffer.Snapshot().epoch + 1 : 0;
+            const CMatchBuffer::SSnapshot now = buffer.Snapshot(UINT64_MAX);
+            state->portEofEpoch = now.eof ? now.epoch + 1 : 0;
             buffer.SetListener([state] { QueuePortTriggers(state); });
         } else if (!patterns && state->listened) {
             state->listened->SetListener({});

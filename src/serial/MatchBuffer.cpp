@@ -36,12 +36,15 @@ void CMatchBuffer::Reopen()
     m_cv.notify_all();
 }
 
-CMatchBuffer::SSnapshot CMatchBuffer::Snapshot() const
+CMatchBuffer::SSnapshot CMatchBuffer::Snapshot(uint64_t from) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     SSnapshot s;
-    s.bytes.assign(m_bytes, m_head, std::string::npos);
-    s.start = m_start;
+    const std::size_t held = m_bytes.size() - m_head;
+    const std::size_t skip = from > m_start ? static_cast<std::size_t>(std::min<uint64_t>(from - m_start, held)) : 0;
+    s.bytes.assign(m_bytes, m_head + skip, std::string::npos);
+    s.start = m_start + skip;
+    s.first = m_start;
     s.generation = m_generation;
     s.dropped = m_dropped;
     s.epoch = m_epoch;

@@ -26,8 +26,9 @@ public:
     static constexpr std::size_t kDefaultMax = 1024 * 1024;
 
     struct SSnapshot {
-        std::string bytes;       // oldest byte first
+        std::string bytes;       // oldest byte first (from the position asked for)
         uint64_t start = 0;      // absolute position of bytes[0]
+        uint64_t first = 0;      // absolute position of the oldest byte held
         uint64_t generation = 0; // changes with every append, consume and end of file
         uint64_t dropped = 0;    // bytes lost to overflow since Reopen
         uint64_t epoch = 0;      // counts Reopen calls
@@ -42,7 +43,10 @@ public:
     // A new opening: empty, no end of file, no dropped bytes.
     void Reopen();
 
-    SSnapshot Snapshot() const;
+    // The bytes held from absolute position `from` on (all of them when
+    // `from` is older than the oldest), so that a reader that keeps a copy
+    // only takes what is new.
+    SSnapshot Snapshot(uint64_t from = 0) const;
     // Drops every byte before absolute position `end` (a match's end).
     void ConsumeTo(uint64_t end);
     void Clear();

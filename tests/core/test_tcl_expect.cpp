@@ -100,7 +100,9 @@ TEST_F(TclExpect, MatchesAcrossReadsFirstListedWinsAndLeavesTheRest)
     EXPECT_EQ(Shown("expect -timeout 0 -ex a1 {set r again} timeout {set r gone}"), "gone");
     // Glob is the default; -ex takes * literally; -nocase folds letters.
     Inject("x*y XyZ end");
-    EXPECT_EQ(Shown("expect -ex * {set r star:$expect_out(buffer)}"), "star:;x*");
+    // ^ anchors at the oldest byte still held, also after a consumption.
+    EXPECT_EQ(Shown("expect -timeout 0 -re {^x} {set r wrong} -re {^;} {set r anchored}"), "anchored");
+    EXPECT_EQ(Shown("expect -ex * {set r star:$expect_out(buffer)}"), "star:x*");
     EXPECT_EQ(Shown("expect -nocase xyz {set r $expect_out(0,string)}"), "XyZ");
     EXPECT_EQ(Shown("expect e?d {set r $expect_out(0,string)}"), "end");
 
