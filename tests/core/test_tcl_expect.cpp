@@ -246,7 +246,8 @@ TEST_F(TclExpect, DashIWorksOnASecondPseudoTerminal)
 
 // expect_background runs its body when the pattern arrives while the
 // interpreter is idle or waits (vwait, after), never in the middle of an
-// evaluation; without arguments it stops, and the bytes stay for expect.
+// evaluation; without arguments it stops, and the bytes stay for expect;
+// Ctrl+Break stops a body that runs away.
 TEST_F(TclExpect, BackgroundTriggersRunOnlyWhenIdleOrWaiting)
 {
     Connect();
@@ -270,6 +271,16 @@ TEST_F(TclExpect, BackgroundTriggersRunOnlyWhenIdleOrWaiting)
     EXPECT_EQ(Shown("expect_background"), "");
     Inject("PING4 ");
     EXPECT_EQ(Shown("expect -timeout 1 PING4 {set ::seen}"), "1 2 3");
+
+    // A trigger that never ends is stopped by Ctrl+Break like an evaluation.
+    EXPECT_EQ(Shown("expect_background SPIN {puts spinning; while 1 {}}"), "");
+    from = m_tcl.owner.console.Size();
+    Inject("SPIN");
+    ASSERT_TRUE(m_tcl.owner.console.WaitForText("spinning\n", kIdleTimeoutMs, from));
+    m_tcl.host.CancelEvaluation();
+    // Reported as Tcl reports an event handler's error, then the host goes on.
+    EXPECT_TRUE(m_tcl.owner.console.WaitForText("eval unwound\n", kIdleTimeoutMs, from));
+    EXPECT_EQ(Shown("expect_background; set ::seen"), "1 2 3");
 }
 
 // Bad arguments are refused with a message naming the problem, and
