@@ -280,6 +280,7 @@ TEST_F(TclExpect, BackgroundTriggersRunOnlyWhenIdleOrWaiting)
     m_tcl.host.CancelEvaluation();
     // Reported as Tcl reports an event handler's error, then the host goes on.
     EXPECT_TRUE(m_tcl.owner.console.WaitForText("eval unwound\n", kIdleTimeoutMs, from));
+    EXPECT_TRUE(m_tcl.owner.console.WaitForText("(body of an expect_background pattern)\n", kIdleTimeoutMs, from));
     EXPECT_EQ(Shown("expect_background; set ::seen"), "1 2 3");
 }
 
