@@ -237,6 +237,12 @@ TEST_F(TclExpect, DashIWorksOnASecondPseudoTerminal)
     EXPECT_EQ(Shown("match_max -i $c 2; expect -i $c -timeout 0 * {list $expect_out(dropped) $expect_out(buffer)}"),
               "2 ft");
 
+    EXPECT_EQ(Shown("expect_flush -i $c; expect_background -i $c ALERT {puts alert:$expect_out(buffer)}"), "");
+    from = m_tcl.owner.console.Size();
+    second.Inject("ALERT");
+    EXPECT_TRUE(m_tcl.owner.console.WaitForText("alert:ALERT\n", kIdleTimeoutMs, from));
+    EXPECT_EQ(Shown("expect_background -i $c"), "");
+
     from = Start("expect -i $c -timeout -1 never {set r no} eof {set r eof}");
     second.HangUp();
     EXPECT_EQ(Finish(from), "started\neof\n" + std::string(kConsolePrompt));
