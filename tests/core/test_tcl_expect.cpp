@@ -237,7 +237,7 @@ TEST_F(TclExpect, DashIWorksOnASecondPseudoTerminal)
     EXPECT_EQ(Shown("match_max -i $c 2; expect -i $c -timeout 0 * {list $expect_out(dropped) $expect_out(buffer)}"),
               "2 ft");
 
-    EXPECT_EQ(Shown("expect_flush -i $c; expect_background -i $c ALERT {puts alert:$expect_out(buffer)}"), "");
+    EXPECT_EQ(Shown("match_max -i $c 1024; expect_flush -i $c; expect_background -i $c ALERT {puts alert:$expect_out(buffer)}"), "");
     from = m_tcl.owner.console.Size();
     second.Inject("ALERT");
     EXPECT_TRUE(m_tcl.owner.console.WaitForText("alert:ALERT\n", kIdleTimeoutMs, from));
