@@ -73,3 +73,15 @@ public:
 // The port commands (TclPortCommands.cpp).
 Tcl_ObjCmdProc ListPortsCmd;
 Tcl_ObjCmdProc WaitForPortCmd;
+// Runs proc(data) on the Tcl thread `thread` at its next turn of the event
+// loop (proc null: only wakes the loop); callable from any thread. The Tcl
+// thread's event loop runs while it is idle and in vwait, update and after.
+// (TclHost.cpp)
+void QueueTclThreadEvent(Tcl_ThreadId thread, void (*proc)(void*), void* data);
+// On the Tcl thread: drops its queued events for proc(data), before data goes.
+void DropTclThreadEvents(void (*proc)(void*), void* data);
+
+// expect and its companions: send, exp_continue, expect_flush, match_max,
+// expect_background; `after ms` services the event loop while it waits.
+// (TclExpectCommands.cpp)
+void RegisterExpectCommands(Tcl_Interp* interp, ITclCommandContext* context);

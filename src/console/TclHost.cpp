@@ -45,12 +45,21 @@ struct CTclHost::Impl : ITclCommandContext {
     bool m_evaluating = false;     // Tcl_CancelEval may be called on m_interp
     bool m_ready = false;          // the interpreter and its commands are in place
     bool m_finished = false;       // the Tcl thread has deleted the interpreter and is ending
+    bool m_eventLoop = false;      // the Tcl thread's event loop takes wake-up events (WakeLoop)
+    bool m_servicingEvents = false; // idle in the event loop: handlers there may run Tcl code
     Tcl_Interp* m_interp = nullptr; // created and deleted by the Tcl thread
+    Tcl_ThreadId m_tclThread = nullptr; // set by Run before m_ready
 
     void Run();
     bool NextText(std::string& text, bool& fromScript);
     void Evaluate(Tcl_Interp* interp, const std::string& command, bool fromScript);
     void Submit(const std::string& text, bool fromScript);
+    // Under m_mutex: ends the Tcl thread's idle wait in its event loop.
+    void WakeLoop()
+    {
+        if (m_eventLoop)
+            QueueTclThreadEvent(m_tclThread, nullptr, nullptr);
+    }
 
     void Print(const std::string& text, int kind) override
     {
@@ -79,6 +88,8 @@ void CTclHost::Impl::Run()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_interp = interp;
+        m_tclThread = Tcl_GetCurrentThread();
+        m_eventLoop = true;
         m_ready = true;
     }
     m_cv.notify_all();
@@ -98,6 +109,7 @@ void CTclHost::Impl::Run()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_interp = nullptr;
+        m_eventLoop = false; // no wake-up reaches a thread whose notifier is going
     }
     Tcl_DeleteInterp(interp);
     Tcl_DeleteInterp(bringUp);
@@ -112,12 +124,26 @@ void CTclHost::Impl::Run()
 }
 
 // Waits for the next submitted text; false once the host is stopping.
+// Meanwhile the thread services its Tcl event loop, so that after scripts,
+// file events and expect_background run between evaluations, never inside
+// one; Submit and Shutdown wake it with an event.
 bool CTclHost::Impl::NextText(std::string& text, bool& fromScript)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_busy = false;
     m_cv.notify_all();
-    m_cv.wait(lock, [this] { return m_stopping.load() || !m_inbox.empty(); });
+    while (!m_stopping.load() && m_inbox.empty()) {
+        m_servicingEvents = true;
+        lock.unlock();
+        Tcl_DoOneEvent(TCL_ALL_EVENTS);
+        lock.lock();
+        m_servicingEvents = false;
+        // A Ctrl+Break aimed at an event handler ends with it.
+        if (Tcl_AsyncReady())
+            Tcl_AsyncInvoke(m_interp, TCL_OK);
+        TclResetCancellation(m_interp, 1);
+        m_cancel.Reset();
+    }
     if (m_stopping.load())
         return false;
     text = std::move(m_inbox.front().text);
@@ -214,6 +240,7 @@ void CTclHost::Impl::Submit(const std::string& text, bool fromScript)
         if (m_stopping.load())
             return;
         m_inbox.push_back({text, fromScript});
+        WakeLoop();
     }
     m_cv.notify_all();
 }
@@ -221,7 +248,7 @@ void CTclHost::Impl::Submit(const std::string& text, bool fromScript)
 void CTclHost::CancelEvaluation()
 {
     std::lock_guard<std::mutex> lock(m_impl->m_mutex);
-    if (m_impl->m_evaluating)
+    if (m_impl->m_evaluating || m_impl->m_servicingEvents)
         Tcl_CancelEval(m_impl->m_interp, nullptr, nullptr, TCL_CANCEL_UNWIND);
     m_impl->m_cancel.Cancel();
 }
@@ -253,9 +280,10 @@ bool CTclHost::Shutdown(int timeoutMs)
         std::lock_guard<std::mutex> lock(impl.m_mutex);
         impl.m_stopping = true;
         impl.m_inbox.clear();
-        if (impl.m_evaluating)
+        if (impl.m_evaluating || impl.m_servicingEvents)
             Tcl_CancelEval(impl.m_interp, nullptr, nullptr, TCL_CANCEL_UNWIND);
         impl.m_cancel.Cancel();
+        impl.WakeLoop();
     }
     impl.m_cv.notify_all();
     // The Tcl thread may be waiting for room in the console's output: nobody
@@ -312,4 +340,51 @@ std::string MakeSourceCommand(const std::string& path)
         }
     }
     return command;
+}
+
+namespace {
+
+// An event that runs a function on the thread whose queue it is in.
+struct SThreadEvent {
+    Tcl_Event header; // first: Tcl frees the event through it
+    void (*proc)(void*);
+    void* data;
+};
+
+int RunThreadEvent(Tcl_Event* event, int)
+{
+    auto* e = reinterpret_cast<SThreadEvent*>(event);
+    if (e->proc)
+        e->proc(e->data);
+    return 1;
+}
+
+} // namespace
+
+void QueueTclThreadEvent(Tcl_ThreadId thread, void (*proc)(void*), void* data)
+{
+    auto* e = reinterpret_cast<SThreadEvent*>(Tcl_Alloc(sizeof(SThreadEvent)));
+    e->header.proc = RunThreadEvent;
+    e->header.nextPtr = nullptr;
+    e->proc = proc;
+    e->data = data;
+    Tcl_ThreadQueueEvent(thread, &e->header, TCL_QUEUE_TAIL);
+    Tcl_ThreadAlert(thread);
+}
+
+void DropTclThreadEvents(void (*proc)(void*), void* data)
+{
+    struct SWhich {
+        void (*proc)(void*);
+        void* data;
+    } which{proc, data};
+    Tcl_DeleteEvents(
+        [](Tcl_Event* event, ClientData clientData) {
+            const auto* w = static_cast<SWhich*>(clientData);
+            if (event->proc != RunThreadEvent)
+                return 0;
+            const auto* e = reinterpret_cast<SThreadEvent*>(event);
+            return e->proc == w->proc && e->data == w->data ? 1 : 0;
+        },
+        &which);
 }

@@ -16,6 +16,7 @@
 #include "core/CancelSignal.h"
 #include "core/IUserPrompt.h"
 #include "serial/ITerminalSink.h"
+#include "serial/MatchBuffer.h"
 #include "serial/PortMap.h"
 #include "serial/ReceiveRing.h"
 #include "serial/SerialLine.h"
@@ -158,6 +159,7 @@ struct CSerialPort::Impl {
 
     std::mutex receiveLock;                           // ReceiveLock: guards receiveBuffer
     CReceiveRing receiveBuffer;                       // ReceiveBuffer; ReceiveCount is its size
+    CMatchBuffer matchBuffer;                         // what scripts expect; raw bytes, its own lock
 
     std::shared_ptr<COpening> Current() const
     {
@@ -211,6 +213,7 @@ void CSerialPort::Impl::StopOpening(COpening& op, bool closing)
     if (closing)
         op.closing.Cancel();
     op.stop.Cancel();
+    matchBuffer.MarkEof(); // a waiting expect sees the end; later chunks are not appended
     {
         // Waiters test stop under mx: taking it here means none can miss the wake.
         std::lock_guard<std::mutex> lock(op.mx);
@@ -436,6 +439,8 @@ void CSerialPort::Impl::ReaderThread(COpening* op)
 
 void CSerialPort::Impl::Deliver(COpening* op, const char* raw, long count)
 {
+    // Scripts match the bytes as they came, before NUL discarding and sanitising.
+    matchBuffer.Append(raw, static_cast<std::size_t>(count));
     char chunk[kChunkSize + 1];
     std::size_t length = 0;
     const bool discardNul = op->discardNul;
@@ -546,6 +551,7 @@ bool CSerialPort::Open(const std::string& name)
         std::string ignored;
         op->line.ApplyDcb(it->second, ignored);
     }
+    m_impl->matchBuffer.Reopen();
     m_impl->current = op;
     return true;
 }
@@ -831,6 +837,8 @@ SResult CSerialPort::SendBreak(int ms, const CCancelSignal* cancel)
         return CancelledResult();
     return SResult::Success();
 }
+
+CMatchBuffer& CSerialPort::MatchBuffer() { return m_impl->matchBuffer; }
 
 void CSerialPort::SetLineLostHandler(std::function<void()> handler)
 {

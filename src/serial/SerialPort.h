@@ -17,6 +17,7 @@ class IUserPrompt;
 class ITerminalSink;
 class CCancelSignal;
 class CPortMap;
+class CMatchBuffer;
 
 // What became of a byte handed to the engine.
 enum class ESendStatus {
@@ -135,6 +136,10 @@ public:
     // not wait for the thread that will call Close: post the work and return.
     // Close may also be called from inside the handler.
     void SetLineLostHandler(std::function<void()> handler);
+
+    // What scripts expect: every byte received from an Open on, unchanged,
+    // emptied by the next Open and marked at its end by Close or a lost line.
+    CMatchBuffer& MatchBuffer();
 
 private:
     struct Impl;

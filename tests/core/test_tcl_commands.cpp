@@ -93,6 +93,16 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
         "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
         "ListPorts\t\t(a dict per COM name: name path device present description source) \n",
         "WaitForPort\t\t(waits until the lost port is reopened: WaitForPort ?-timeout seconds?) \n",
+        "expect\t\t\t(waits for a pattern, runs its body: expect ?-i chan? ?-timeout s? ?-nocase? ?-gl|-re|-ex? "
+        "pattern body ... ?timeout|eof|default body?) \n",
+        "exp_continue\t\t(in an expect body: waits again, the timeout restarted) \n",
+        "send\t\t\t(sends a string as UTF-8, with -raw each character 0..255 as a byte: send ?-i chan? ?-raw? "
+        "string) \n",
+        "expect_flush\t\t(empties the match buffer: expect_flush ?-i chan?) \n",
+        "match_max\t\t(match buffer size, 1 MB by default; expect_out(dropped) counts overflow: match_max ?-i "
+        "chan? ?bytes?) \n",
+        "expect_background\t(runs bodies as patterns arrive while idle; none removes: expect_background ?-i chan? "
+        "?pattern body ...?) \n",
         "help\t\t\t\t(help command) \n",
         "exit\t\t\t\t(Exit VORLA Application)\n",
     };

@@ -114,6 +114,35 @@ private slots:
         QCOMPARE(ColourAt(frame->Console(), at), QColor(255, 0, 0));
         QVERIFY(!run.contains("ok "));
     }
+
+    // The same checks written with expect: each waits for the modem's final
+    // answer. Against a device that never answers every expect times out and
+    // the script fails, naming the file and line of its error.
+    void expectScriptPassesAgainstTheModemOnly()
+    {
+        const QString saved = m_script;
+        m_script = QFINDTESTDATA("../scripts/modem_expect.tcl");
+        QVERIFY(!m_script.isEmpty());
+        auto frame = MakeFrame();
+        Connect(*frame, 1);
+        QCOMPARE(frame->OpenPort(), 1);
+        int at = -1;
+        QString run = RunScript(*frame, "PASS\n", at);
+        QVERIFY2(run.contains("ok    ATI    -> ATI DEVSIM MODEM 1.0  OK\n"), qPrintable(run));
+        QVERIFY2(run.contains("all 8 checks passed\n"), qPrintable(run));
+        QVERIFY(!run.contains("FAIL"));
+        QVERIFY(m_modem.Received().find("ATQ9\r") != std::string::npos);
+        frame->OnDisconnect();
+
+        Connect(*frame, 2);
+        run = RunScript(*frame, "FAIL: 8 of 8 checks failed: AT AT AT ATI ATE0 AT ATE1 ATQ9\n", at);
+        QVERIFY(!run.isEmpty());
+        QCOMPARE(ColourAt(frame->Console(), at), QColor(255, 0, 0));
+        QVERIFY2(run.contains("FAIL  ATQ9   -> no answer (want ERROR)\n"), qPrintable(run));
+        QVERIFY2(run.contains("modem_expect.tcl\" line "), qPrintable(run));
+        frame->OnDisconnect();
+        m_script = saved;
+    }
 };
 
 QTEST_MAIN(TestRunScript)

@@ -1,0 +1,121 @@
+#include "console/GlobFind.h"
+
+#include <algorithm>
+
+namespace {
+
+unsigned char Fold(unsigned char c, bool nocase) { return nocase && c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+// Does the pattern element at p match c? Sets next to the element's end.
+// An unterminated [ matches nothing, as in Tcl's string match.
+bool ElementMatches(std::string_view pat, std::size_t p, unsigned char c, bool nocase, std::size_t& next)
+{
+    c = Fold(c, nocase);
+    if (pat[p] == '?') {
+        next = p + 1;
+        return true;
+    }
+    if (pat[p] == '\\' && p + 1 < pat.size()) {
+        next = p + 2;
+        return Fold(static_cast<unsigned char>(pat[p + 1]), nocase) == c;
+    }
+    if (pat[p] != '[') {
+        next = p + 1;
+        return Fold(static_cast<unsigned char>(pat[p]), nocase) == c;
+    }
+    bool matched = false;
+    std::size_t i = p + 1;
+    while (i < pat.size() && pat[i] != ']') {
+        if (pat[i] == '\\' && i + 1 < pat.size())
+            ++i;
+        unsigned char low = Fold(static_cast<unsigned char>(pat[i]), nocase);
+        unsigned char high = low;
+        if (i + 2 < pat.size() && pat[i + 1] == '-' && pat[i + 2] != ']') {
+            high = Fold(static_cast<unsigned char>(pat[i + 2]), nocase);
+            i += 2;
+            if (low > high)
+                std::swap(low, high);
+        }
+        if (c >= low && c <= high)
+            matched = true;
+        ++i;
+    }
+    if (i >= pat.size()) {
+        next = pat.size();
+        return false;
+    }
+    next = i + 1;
+    return matched;
+}
+
+// Matches the pattern from text[s]; returns the match's end or npos.
+// atEnd: the match must end with the text. reachedStar: the pattern
+// matched up to its first * from here.
+std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, bool nocase, bool atEnd,
+                    bool& reachedStar)
+{
+    constexpr std::size_t npos = std::string_view::npos;
+    std::size_t p = 0, t = s;
+    std::size_t starP = npos, starT = 0;
+    for (;;) {
+        if (p == pat.size() && (!atEnd || t == text.size()))
+            return t;
+        if (p < pat.size() && pat[p] == '*') {
+            while (p < pat.size() && pat[p] == '*')
+                ++p;
+            if (p == pat.size())
+                return text.size();
+            reachedStar = true;
+            starP = p;
+            starT = t;
+            continue;
+        }
+        std::size_t next = 0;
+        if (p < pat.size() && t < text.size() && ElementMatches(pat, p, static_cast<unsigned char>(text[t]), nocase, next)) {
+            p = next;
+            ++t;
+            continue;
+        }
+        if (starP == npos || starT >= text.size())
+            return npos;
+        p = starP;
+        t = ++starT;
+    }
+}
+
+} // namespace
+
+bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFoundSpan& found)
+{
+    const bool atStart = !pattern.empty() && pattern.front() == '^';
+    if (atStart)
+        pattern.remove_prefix(1);
+    const std::size_t n = pattern.size();
+    const bool atEnd = n > 0 && pattern[n - 1] == '$' && (n < 2 || pattern[n - 2] != '\\');
+    if (atEnd)
+        pattern.remove_suffix(1);
+    for (std::size_t s = 0; s <= text.size(); ++s) {
+        bool reachedStar = false;
+        const std::size_t end = MatchAt(text, pattern, s, nocase, atEnd, reachedStar);
+        if (end != std::string_view::npos) {
+            found = {s, end};
+            return true;
+        }
+        if (reachedStar || atStart)
+            return false;
+    }
+    return false;
+}
+
+bool FindExact(std::string_view text, std::string_view pattern, bool nocase, SFoundSpan& found)
+{
+    auto same = [nocase](char a, char b) {
+        return Fold(static_cast<unsigned char>(a), nocase) == Fold(static_cast<unsigned char>(b), nocase);
+    };
+    const auto at = std::search(text.begin(), text.end(), pattern.begin(), pattern.end(), same);
+    if (at == text.end() && !pattern.empty())
+        return false;
+    found.start = static_cast<std::size_t>(at - text.begin());
+    found.end = found.start + pattern.size();
+    return true;
+}
