@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test headless: the default and asan builds in full,
-# and the core tests under ThreadSanitizer. Exits non-zero if any test fails.
+# the core tests under ThreadSanitizer and every fuzz target briefly. Exits
+# non-zero if any test fails.
 set -uo pipefail
 cd "$(dirname "$0")"
 scripts/ensure-deps.sh || exit 1
@@ -24,6 +25,15 @@ for preset in default asan tsan; do
   rm -f "$log"
   [ "$rc" -ne 0 ] && failed+=("$preset")
 done
+
+# Every fuzz target for a short while, so that a regression in a parser shows.
+echo "=== fuzz: every target for 20 s"
+if scripts/fuzz.sh 20; then
+  summaries+=("fuzz: every target ran 20 s without a finding")
+else
+  failed+=("fuzz")
+  summaries+=("fuzz: a target failed (see above)")
+fi
 
 echo
 echo "=== summary"

@@ -11,6 +11,8 @@ packages=(
   fonts-dejavu-core
   # a private X display, a window manager and X input for the tests in tests/x11
   xvfb openbox xdotool wmctrl x11-utils
+  # libFuzzer targets under fuzz/
+  clang libclang-rt-14-dev
   # the install tree and Debian package checks in tests/install
   dpkg-dev desktop-file-utils appstream lintian groff-base
 )

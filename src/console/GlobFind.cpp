@@ -7,7 +7,9 @@ namespace {
 unsigned char Fold(unsigned char c, bool nocase) { return nocase && c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 // Does the pattern element at p match c? Sets next to the element's end.
-// An unterminated [ matches nothing, as in Tcl's string match.
+// Follows Tcl's string match: a trailing lone \ matches nothing; inside
+// [...] there are no escapes, a range may run either way and may end in ],
+// and a class left open at the pattern's end matches if an item matched.
 bool ElementMatches(std::string_view pat, std::size_t p, unsigned char c, bool nocase, std::size_t& next)
 {
     c = Fold(c, nocase);
@@ -15,37 +17,34 @@ bool ElementMatches(std::string_view pat, std::size_t p, unsigned char c, bool n
         next = p + 1;
         return true;
     }
-    if (pat[p] == '\\' && p + 1 < pat.size()) {
+    if (pat[p] == '\\') {
         next = p + 2;
-        return Fold(static_cast<unsigned char>(pat[p + 1]), nocase) == c;
+        return p + 1 < pat.size() && Fold(static_cast<unsigned char>(pat[p + 1]), nocase) == c;
     }
     if (pat[p] != '[') {
         next = p + 1;
         return Fold(static_cast<unsigned char>(pat[p]), nocase) == c;
     }
-    bool matched = false;
     std::size_t i = p + 1;
-    while (i < pat.size() && pat[i] != ']') {
-        if (pat[i] == '\\' && i + 1 < pat.size())
-            ++i;
-        unsigned char low = Fold(static_cast<unsigned char>(pat[i]), nocase);
+    for (;;) {
+        if (i >= pat.size() || pat[i] == ']')
+            return false;
+        unsigned char low = Fold(static_cast<unsigned char>(pat[i++]), nocase);
         unsigned char high = low;
-        if (i + 2 < pat.size() && pat[i + 1] == '-' && pat[i + 2] != ']') {
-            high = Fold(static_cast<unsigned char>(pat[i + 2]), nocase);
-            i += 2;
+        if (i < pat.size() && pat[i] == '-') {
+            if (++i >= pat.size())
+                return false;
+            high = Fold(static_cast<unsigned char>(pat[i++]), nocase);
             if (low > high)
                 std::swap(low, high);
         }
         if (c >= low && c <= high)
-            matched = true;
+            break;
+    }
+    while (i < pat.size() && pat[i] != ']')
         ++i;
-    }
-    if (i >= pat.size()) {
-        next = pat.size();
-        return false;
-    }
-    next = i + 1;
-    return matched;
+    next = std::min(i + 1, pat.size());
+    return true;
 }
 
 // Matches the pattern from text[s]; returns the match's end or npos.

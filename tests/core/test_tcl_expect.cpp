@@ -354,7 +354,10 @@ TEST(GlobFind, FindsAsExpectDoes)
         {"login: ", "*:", false, 0, 6},          {"Value=42;", "=[0-9][0-9]", false, 5, 8},
         {"a*b", "\\*", false, 1, 2},             {"OK", "ok", true, 0, 2},
         {"OK", "ok", false, -1, -1},             {"abc", "[bx]?", false, 1, 3},
-        {"abc", "[b", false, -1, -1},            {"", "*", false, 0, 0},
+        {"abc", "[b", false, 1, 2},              {"", "*", false, 0, 0},
+        // Classes and escapes as Tcl's string match reads them (found by fuzzing).
+        {"a]", "[]a]", false, -1, -1},           {"x]", "[a-]]", false, 1, 2},
+        {"\\]", "[\\]]", false, 0, 2},          {"a\\", "a\\", false, -1, -1},
         {"hiccup sushi", "^hi", false, 0, 2},    {"sushi hiccup", "^hi", false, -1, -1},
         {"hiccup sushi", "hi$", false, 10, 12},  {"hi", "^hi$", false, 0, 2},
         {"cost 5$", "5\\$", false, 5, 7},
