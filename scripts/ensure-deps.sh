@@ -13,6 +13,8 @@ packages=(
   xvfb openbox xdotool wmctrl x11-utils
   # the install tree and Debian package checks in tests/install
   dpkg-dev desktop-file-utils appstream lintian groff-base
+  # vorlash's JUnit report is checked with xmllint (tests/shell)
+  libxml2-utils
 )
 
 missing=()
