@@ -15,6 +15,8 @@ packages=(
   clang libclang-rt-14-dev
   # the install tree and Debian package checks in tests/install
   dpkg-dev desktop-file-utils appstream lintian groff-base
+  # vorlash's JUnit report is checked with xmllint (tests/shell)
+  libxml2-utils
 )
 
 missing=()

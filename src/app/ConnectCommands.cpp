@@ -49,49 +49,45 @@ constexpr int kReconnectedMessageMs = 10000;
 void CMainFrame::OnConnect()
 {
     const int n = m_wndCommandBar->m_cbPort->currentIndex() + 1;
-    const std::string name = "COM" + std::to_string(n);
-    if (m_openPort != 0) {
-        Report(Console(), "COM" + std::to_string(m_openPort.load()) + " is already open \n", kConsoleError);
-        return;
-    }
-    if (!m_serial.Open(name)) {
-        Report(Console(), "Unable to open port " + name + "\n", kConsoleError);
+    SResult settings;
+    const SResult opened = m_session.Connect(n, settings);
+    if (!opened.ok) {
+        Report(Console(), opened.message + "\n", kConsoleError);
         // The console line stays as it is; the reason goes to the status bar.
-        statusBar()->showMessage(QString::fromStdString(m_serial.LastOpenError()));
+        if (!opened.reason.empty())
+            statusBar()->showMessage(QString::fromStdString(opened.reason));
         return;
     }
     statusBar()->clearMessage();
-    Report(Console(), name + " opened successfully \n", kConsoleNotice);
+    Report(Console(), CPortSession::OpenedText(n) + "\n", kConsoleNotice);
     m_wndCommandBar->m_cbPort->setEnabled(false);
-    m_openPort = n;
-    m_reconnect.Opened(n); // also ends a wait for this port's device
-    m_serial.ReadState();
-    ShowSettingsOutcome(m_prompt, statusBar(), m_serial.ApplySettings(m_serial.Dcb()));
+    ShowSettingsOutcome(m_prompt, statusBar(), settings);
     PortSettings().m_dcb = m_serial.Dcb();
-    PortSettings().m_port = m_openPort;
-    m_serial.StartThreads();
+    PortSettings().m_port = n;
     UpdatePortState();
 }
 
 void CMainFrame::OnDisconnect()
 {
-    if (m_openPort == 0) {
-        if (m_reconnect.WaitingPort() != 0)
-            StopWaitingForDevice();
-        else
-            Report(Console(), "No opened port to disconnect  \n", kConsoleError);
+    if (m_session.OpenPort() == 0 && m_reconnect.WaitingPort() != 0) {
+        StopWaitingForDevice();
         return;
     }
-    ClosePort();
-    m_reconnect.Closed();
+    int closed = 0;
+    const SResult result = m_session.Disconnect(closed);
+    if (!result.ok) {
+        Report(Console(), result.message + "\n", kConsoleError);
+        return;
+    }
+    Report(Console(), CPortSession::ClosedText(closed) + "\n", kConsoleNotice);
+    m_wndCommandBar->m_cbPort->setEnabled(true);
     UpdatePortState();
 }
 
 void CMainFrame::ClosePort()
 {
-    m_serial.Close();
-    Report(Console(), "COM" + std::to_string(m_openPort.load()) + " Closed \n", kConsoleNotice);
-    m_openPort = 0;
+    const int n = m_session.Close();
+    Report(Console(), CPortSession::ClosedText(n) + "\n", kConsoleNotice);
     m_wndCommandBar->m_cbPort->setEnabled(true);
 }
 
@@ -113,9 +109,9 @@ void CMainFrame::LineLost()
         QTimer::singleShot(100, this, [this] { LineLost(); });
         return;
     }
-    if (m_openPort == 0)
+    const int n = m_session.OpenPort();
+    if (n == 0)
         return;
-    const int n = m_openPort;
     ClosePort();
     // Only now, with the lost opening closed, may the device be opened again.
     if (m_reconnect.Lost(n))
@@ -175,7 +171,7 @@ void CMainFrame::OnDevicesChanged()
         // Events first, then the look: whatever changes after the events
         // were read wakes the descriptor again.
         m_deviceWatcher->TakeEvents();
-        const int keep = m_openPort != 0 ? m_openPort.load() : m_reconnect.WaitingPort();
+        const int keep = m_session.OpenPort() != 0 ? m_session.OpenPort() : m_reconnect.WaitingPort();
         if (m_ports.Update(ScanSerialDevices(m_deviceDirs), ResolveDevicePath, keep))
             RefreshPortList();
     }
@@ -215,7 +211,7 @@ void CMainFrame::TryReconnect()
         break;
     }
     m_reconnectRecheck->stop();
-    m_openPort = attempt.port;
+    m_session.Reopened(attempt.port);
     m_wndCommandBar->m_cbPort->setEnabled(false);
     PortSettings().m_dcb = m_serial.Dcb();
     PortSettings().m_port = attempt.port;
@@ -233,33 +229,27 @@ void CMainFrame::UpdatePortState()
 {
     const int waiting = m_reconnect.WaitingPort();
     QString text = QStringLiteral("Not connected");
-    if (m_openPort != 0)
-        text = PortName(m_openPort) + " " + QString::fromStdString(DescribeLineSettings(m_serial.Dcb()));
+    if (m_session.OpenPort() != 0)
+        text = PortName(m_session.OpenPort()) + " " + QString::fromStdString(DescribeLineSettings(m_serial.Dcb()));
     else if (waiting != 0)
         text = PortName(waiting) + " waiting for its device";
     m_wndPortState->setText(text);
     // A port waiting for its device keeps its name until DisConnect.
-    m_wndCommandBar->m_cbPort->setEnabled(m_openPort == 0 && waiting == 0);
+    m_wndCommandBar->m_cbPort->setEnabled(m_session.OpenPort() == 0 && waiting == 0);
 }
 
 void CMainFrame::OnSettings()
 {
-    if (m_openPort == 0) {
-        Report(Console(), "No port open \n", kConsoleError);
+    CPortSettings& record = PortSettings();
+    const SResult read = m_session.ReadSettings(record.m_dcb);
+    if (!read.ok) {
+        Report(Console(), read.message + "\n", kConsoleError);
         return;
     }
-    CPortSettings& record = PortSettings();
-    m_serial.ReadState();
-    record.m_dcb = m_serial.Dcb();
     const int result = m_runSettingsDialog ? m_runSettingsDialog(*m_dlgPortSettings) : m_dlgPortSettings->exec();
-    if (result == QDialog::Accepted) {
-        // The record with its flow-control preset laid over it; the reader
-        // and the senders keep running while the engine applies it.
-        DCB block = m_serial.Dcb();
-        ApplyFlowControlPreset(record.m_dcb, record.m_flowControl, block);
-        ShowSettingsOutcome(m_prompt, statusBar(), m_serial.ApplySettings(block));
-    } else {
+    if (result == QDialog::Accepted)
+        ShowSettingsOutcome(m_prompt, statusBar(), m_session.ApplySettings(record.m_dcb, record.m_flowControl));
+    else
         record.m_dcb = m_serial.Dcb(); // edits of the control block are dropped
-    }
     UpdatePortState();
 }

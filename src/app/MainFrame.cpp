@@ -50,7 +50,7 @@ struct MenuItem {
 
 CMainFrame::CMainFrame(CPortMap& ports, QWidget* parent)
     : QMainWindow(parent), m_prompt(m_bridge, [this] { return static_cast<QWidget*>(this); }), m_settings(m_prompt),
-      m_ports(ports), m_serial(m_prompt, ports), m_reconnect(m_serial, ports)
+      m_ports(ports), m_serial(m_prompt, ports), m_reconnect(m_serial, ports), m_session(m_serial, m_reconnect)
 {
     setWindowTitle(kAppName);
     setWindowIcon(MakeIcon(VorlaIcon::App, 32));

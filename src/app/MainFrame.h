@@ -16,6 +16,7 @@
 #include "serial/DeviceWatcher.h"
 #include "serial/PortMap.h"
 #include "serial/PortReconnect.h"
+#include "serial/PortSession.h"
 #include "serial/PortSettings.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialPort.h"
@@ -53,7 +54,7 @@ public:
 
     // ITclHostOwner, and ITerminalPaneOwner's OpenPort
     IConsole* ConsolePane() override;
-    int OpenPort() const override { return m_openPort.load(); }
+    int OpenPort() const override { return m_session.OpenPort(); }
     CSerialPort& SerialPort() override { return m_serial; }
     IUserPrompt& Prompt() override { return m_prompt; }
     // ITclPortOwner
@@ -119,7 +120,6 @@ public:
     QProgressBar* m_wndProgress = nullptr;
     int m_bConsoleHidden = 0;
     int m_bPanesCreated = 0;
-    std::atomic<int> m_openPort{0}; // written on the UI thread, read by senders on any thread
     CCommandBar* m_wndCommandBar = nullptr;
 
     // Test hooks: replace the modal font and script dialogs.
@@ -163,6 +163,7 @@ private:
     CReceivedTextQueue m_received; // filled by the engine's reader, drained by the terminal pane
     CSerialPort m_serial;
     CPortReconnect m_reconnect;    // before the Tcl host: a script may wait on it until the host is gone
+    CPortSession m_session;        // the open port: written on the UI thread, read by senders on any thread
     CTclHost m_tclHost;
     CThinSplitterWnd* m_wndSplitter = nullptr;
     std::unique_ptr<CPortSettingsDlg> m_dlgPortSettings;

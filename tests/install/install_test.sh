@@ -12,9 +12,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || { echo "FAIL: cmake --install"; exit 1; }
-for f in bin/vorla share/applications/org.vorla.Vorla.desktop share/metainfo/org.vorla.Vorla.metainfo.xml \
+for f in bin/vorla bin/vorlash share/applications/org.vorla.Vorla.desktop share/metainfo/org.vorla.Vorla.metainfo.xml \
          share/icons/hicolor/scalable/apps/vorla.svg share/icons/hicolor/48x48/apps/vorla.png \
-         share/man/man1/vorla.1.gz share/doc/vorla/copyright; do
+         share/man/man1/vorla.1.gz share/man/man1/vorlash.1.gz share/doc/vorla/copyright; do
   [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
 desktop=$prefix/share/applications/org.vorla.Vorla.desktop
@@ -26,6 +26,12 @@ man_text=$(gzip -dc "$prefix/share/man/man1/vorla.1.gz" | groff -man -ww -Tutf8 
 [ -s "$scratch/groff.err" ] && fail "groff warnings: $(cat "$scratch/groff.err")"
 for section in OPTIONS ENVIRONMENT FILES "TCL COMMANDS" "EXIT STATUS" EXAMPLES; do
   grep -q "^$section" <<<"$man_text" || fail "manual page lacks $section"
+done
+
+man_text=$(gzip -dc "$prefix/share/man/man1/vorlash.1.gz" | groff -man -ww -Tutf8 -P-cbou 2>"$scratch/groff.err")
+[ -s "$scratch/groff.err" ] && fail "vorlash.1 groff warnings: $(cat "$scratch/groff.err")"
+for section in OPTIONS "TCL COMMANDS" "PORT NAMES" ENVIRONMENT "EXIT STATUS" EXAMPLES; do
+  grep -q "^$section" <<<"$man_text" || fail "vorlash.1 lacks $section"
 done
 
 # The entry's Exec line is run as a launcher would (its escapes are the
@@ -48,6 +54,12 @@ run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$scratch/root/usr/
 run --help | grep -q '^usage: vorla' || fail "--help"
 run --no-such-option >/dev/null 2>"$scratch/err"; rc=$?
 [ $rc -eq 2 ] && grep -q 'unknown option --no-such-option' "$scratch/err" || fail "bad option gave $rc"
+# vorlash from the package: the Tcl library found, the version, a status.
+out=$(echo 'puts [GetVorlaVersion]; exit 3' | env -u DISPLAY "$scratch/root/usr/bin/vorlash" 2>"$scratch/err"); rc=$?
+[ $rc -eq 3 ] && [ "$out" = "$(dpkg-deb -f "$deb" Version)" ] && [ ! -s "$scratch/err" ] ||
+  fail "vorlash from the package gave $rc, '$out', $(cat "$scratch/err")"
+echo 'package require tcltest' | "$scratch/root/usr/bin/vorlash" >/dev/null 2>&1 || fail "vorlash cannot load tcltest"
+ldd "$scratch/root/usr/bin/vorlash" | grep -q libQt && fail "vorlash links Qt"
 lintian --tag-display-limit 0 "$deb" >"$scratch/lintian" 2>/dev/null
 grep '^E:' "$scratch/lintian" && fail "lintian reports errors"
 
