@@ -93,6 +93,9 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
         "GetModemLines\t\t(returns CTS DSR RI DCD DTR RTS as a dict: GetModemLines ?-i chan?) \n",
         "ListPorts\t\t(a dict per COM name: name path device present description source) \n",
         "WaitForPort\t\t(waits until the lost port is reopened: WaitForPort ?-timeout seconds?) \n",
+        "LogStart\t\t(logs the port to a file: LogStart path ?-timestamps? ?-sent? ?-raw? ?-append?) \n",
+        "LogStop\t\t\t(stops the log and closes its file) \n",
+        "LogStatus\t\t(the running log's path and bytes written, or empty) \n",
         "help\t\t\t\t(help command) \n",
         "exit\t\t\t\t(Exit VORLA Application)\n",
     };
