@@ -38,7 +38,7 @@ public:
     static std::string Format(uint64_t rowOffset, const unsigned char* bytes, int lead, int count);
     // Text columns (0-based, offset digits at 0) of byte slot `slot`.
     static int HexColumn(int slot) { return kOffsetDigits + 2 + 3 * slot + (slot >= 8 ? 1 : 0); }
-    static int CharColumn(int slot) { return kOffsetDigits + 2 + 3 * kBytesPerRow + 1 + 1 + slot; }
+    static int CharColumn(int slot) { return kOffsetDigits + 2 + 3 * kBytesPerRow + 3 + slot; }
     static int Width() { return CharColumn(kBytesPerRow) + 1; }
     // The byte slot shown at text column `column`, or -1 (the offset, a gap).
     static int SlotAt(int column);

@@ -45,9 +45,9 @@ TEST(HexText, RowsKeepTheirColumnsWhenPartlyFilled)
 {
     const unsigned char bytes[] = {'H', 'i', 0x00, 0xFF, 0x7F, ' '};
     EXPECT_EQ(CHexRow::Format(0x10, bytes, 0, 6),
-              "00000010  48 69 00 FF 7F 20                                |Hi...           |");
+              "00000010  48 69 00 FF 7F 20                                 |Hi...           |");
     EXPECT_EQ(CHexRow::Format(0x20, bytes, 7, 3),
-              "00000020                       48  69 00                   |       Hi.      |");
+              "00000020                       48  69 00                    |       Hi.      |");
     // Past 4 GiB the offset takes more digits and the columns move over.
     EXPECT_EQ(CHexRow::Format(0x123456789A0ull, bytes, 15, 1),
               "123456789A0" + CHexRow::Format(0, bytes, 15, 1).substr(8));
@@ -101,7 +101,7 @@ TEST(HexText, DumpOfReceivedBytesMatchesTheStreamAcrossChunksAndDrops)
         char offset[16];
         std::snprintf(offset, sizeof offset, "%08llX", static_cast<unsigned long long>(row * 16));
         EXPECT_EQ(text.substr(0, 8), offset);
-        hex += text.substr(10, 49) + " ";
+        hex += text.substr(10, 50) + " ";
         chars += text.substr(CHexRow::CharColumn(0), 16);
     }
     EXPECT_EQ(ParseHexBytes(hex).bytes, stream.substr(237));
