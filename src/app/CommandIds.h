@@ -22,6 +22,10 @@ enum CommandId : int {
     ID_SET_VORLA_FONT = 32772,
     ID_STOP_SCRIPT = 32773, // Ctrl+Break: stops the running Tcl evaluation
     ID_RECONNECT_AUTO = 32774, // Config > Reconnect Automatically (checkable)
+    ID_FILE_LOG = 32775,       // File > Log to File (checked while logging)
+    ID_SEND_HEX = 32776,       // Edit > Send Hex
+    ID_VIEW_TIMESTAMPS = 32777, // View > Timestamps (checkable)
+    ID_VIEW_HEX = 32778,       // View > Hex (checkable)
     ID_FILE_NEW = 57600, // Clear Screen
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -28,6 +28,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include "app/CaptureDialogs.h"
 #include "app/CommandBar.h"
 #include "app/CommandIds.h"
 #include "app/FindDialog.h"
@@ -35,6 +36,8 @@
 #include <QComboBox>
 #include "core/Version.h"
 #include "serial/PortSettingsDlg.h"
+#include "terminal/HexView.h"
+#include "text/HexText.h"
 #include "widgets/AboutBox.h"
 #include "widgets/Icons.h"
 
@@ -79,6 +82,16 @@ CMainFrame::CMainFrame(CPortMap& ports, QWidget* parent)
     m_bPanesCreated = 1;
 
     m_serial.AttachTerminal(&m_received);
+    m_serial.AddByteObserver(&m_log);
+    m_serial.AddByteObserver(&m_receivedBytes);
+    auto* hex = new CHexView(m_receivedBytes, terminal);
+    terminal->SetHexView(hex);
+    m_receivedBytes.SetArrivedHandler(
+        [hex] { QMetaObject::invokeMethod(hex, &CHexView::Refresh, Qt::QueuedConnection); });
+    m_log.SetStoppedHandler([this](const std::string& reason) {
+        QMetaObject::invokeMethod(this, [this, text = QString::fromStdString(reason)] { LogEnded(text); },
+                                  Qt::QueuedConnection);
+    });
     connect(terminal, &CVORLAView::pasteStarting, this, &CMainFrame::CreateStatusControls);
     connect(terminal, &CVORLAView::pasteProgress, this, [this](int pos, const QString& label) {
         if (m_wndProgress)
@@ -163,6 +176,10 @@ void CMainFrame::StopWorkers()
     Console()->StopPaste();
     m_tclHost.DeleteInterpreter();
     m_serial.Close();
+    m_log.Stop();
+    m_serial.RemoveByteObserver(&m_log);
+    m_serial.RemoveByteObserver(&m_receivedBytes);
+    m_receivedBytes.SetArrivedHandler(nullptr);
 }
 
 IConsole* CMainFrame::ConsolePane() { return Console(); }
@@ -187,6 +204,7 @@ void CMainFrame::CreateMenus()
         {"&File",
          {{"&Clear Screen\tCtrl+K", ID_FILE_NEW, "Clear Terminal Screen"},
           {"Save", ID_FILE_SAVE_AS, "Save the active document with a new name"},
+          {"&Log to File...", ID_FILE_LOG, "Log what the port receives to a file; checked while logging"},
           {nullptr, 0, nullptr},
           {"&Print...\tCtrl+P", ID_FILE_PRINT, "Print the active document"},
           {"Print Pre&view", ID_FILE_PRINT_PREVIEW, "Display full pages"},
@@ -201,8 +219,13 @@ void CMainFrame::CreateMenus()
           {"&Find...\tCtrl+F", ID_EDIT_FIND, "Find the specified text"},
           {"F&ind Next\tF3", ID_EDIT_REPEAT, "Repeat the last action"},
           {nullptr, 0, nullptr},
+          {"Send &Hex...", ID_SEND_HEX, "Send bytes typed as hex"},
+          {nullptr, 0, nullptr},
           {"&Stop Script\tCtrl+Break", ID_STOP_SCRIPT, "Stop the running Tcl command or script"}}},
-        {"&View", {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"}}},
+        {"&View",
+         {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"},
+          {"&Timestamps", ID_VIEW_TIMESTAMPS, "Show each received line's arrival time"},
+          {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"}}},
         {"Config",
          {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
           {"Reconnect Automatically", ID_RECONNECT_AUTO,
@@ -225,6 +248,8 @@ void CMainFrame::CreateMenus()
                 action->setCheckable(true);
                 action->setChecked(true);
             }
+            if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX)
+                action->setCheckable(true);
             if (item.id == ID_RECONNECT_AUTO) {
                 // Off at start; the option follows the check mark however it changes.
                 action->setCheckable(true);
@@ -235,9 +260,18 @@ void CMainFrame::CreateMenus()
             connect(action, &QAction::triggered, this, [this, id = item.id] { OnCommand(id); });
         }
         connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-            for (QAction* action : menu->actions())
-                if (!action->isSeparator())
-                    action->setEnabled(IsCommandEnabled(action->data().toInt()));
+            for (QAction* action : menu->actions()) {
+                if (action->isSeparator())
+                    continue;
+                const int id = action->data().toInt();
+                action->setEnabled(IsCommandEnabled(id));
+                if (id == ID_FILE_LOG)
+                    action->setChecked(m_log.IsRunning());
+                if (id == ID_VIEW_TIMESTAMPS)
+                    action->setChecked(Terminal()->IsShowingTimestamps());
+                if (id == ID_VIEW_HEX)
+                    action->setChecked(Terminal()->IsHexShown());
+            }
         });
     }
 }
@@ -255,6 +289,17 @@ void CMainFrame::CreateStatusBar()
     m_wndPortState->setFrameShape(QFrame::Panel);
     m_wndPortState->setFrameShadow(QFrame::Sunken);
     m_wndStatusBar->addPermanentWidget(m_wndPortState);
+    m_wndLog = new QLabel;
+    m_wndLog->setObjectName("statusLog");
+    m_wndLog->setAccessibleName("Log");
+    m_wndLog->setFrameShape(QFrame::Panel);
+    m_wndLog->setFrameShadow(QFrame::Sunken);
+    m_wndLog->hide();
+    m_wndStatusBar->addPermanentWidget(m_wndLog);
+    m_logTimer = new QTimer(this);
+    m_logTimer->setInterval(1000);
+    connect(m_logTimer, &QTimer::timeout, this, &CMainFrame::UpdateLogState);
+    m_logTimer->start(); // a script may start or stop a log at any time
     const char* names[] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i) {
         m_indicators[i] = new QLabel(names[i]);
@@ -364,10 +409,15 @@ bool CMainFrame::IsCommandEnabled(int id) const
     case ID_FILE_PRINT_PREVIEW:
         return terminalActive;
     case ID_EDIT_SELECT_ALL:
+        return hasText || (terminalActive && Terminal()->IsHexShown());
     case ID_EDIT_FIND:
-        return hasText;
+        return hasText && !(terminalActive && Terminal()->IsHexShown()); // finds text, not bytes
     case ID_EDIT_REPEAT:
-        return hasText && m_findDlg && !m_findDlg->FindWhat().isEmpty();
+        return hasText && m_findDlg && !m_findDlg->FindWhat().isEmpty() && !(terminalActive && Terminal()->IsHexShown());
+    case ID_SEND_HEX:
+        return m_openPort != 0;
+    case ID_FILE_LOG:
+        return m_openPort != 0 || m_log.IsRunning();
     case ID_EDIT_PASTE:
         return !terminalActive || !QApplication::clipboard()->text().isEmpty();
     case ID_NOTHING:
@@ -520,8 +570,22 @@ void CMainFrame::OnCommand(int id)
     case ID_FILE_PRINT_SETUP: OnPrintSetup(); break;
     case ID_EDIT_FIND: OnFind(); break;
     case ID_EDIT_REPEAT: OnFindNext(); break;
-    case ID_EDIT_COPY: pane->Copy(); break;
-    case ID_EDIT_SELECT_ALL: pane->SelectAll(); break;
+    case ID_EDIT_COPY:
+        if (pane == Terminal() && Terminal()->IsHexShown())
+            Terminal()->HexView()->Copy();
+        else
+            pane->Copy();
+        break;
+    case ID_EDIT_SELECT_ALL:
+        if (pane == Terminal() && Terminal()->IsHexShown())
+            Terminal()->HexView()->SelectAll();
+        else
+            pane->SelectAll();
+        break;
+    case ID_FILE_LOG: OnLogToFile(); break;
+    case ID_SEND_HEX: OnSendHex(); break;
+    case ID_VIEW_TIMESTAMPS: OnViewTimestamps(); break;
+    case ID_VIEW_HEX: OnViewHex(); break;
     case ID_EDIT_PASTE:
         if (pane == Terminal())
             Terminal()->OnEditPaste();
@@ -566,7 +630,10 @@ CPortSettings& CMainFrame::PortSettings() { return m_dlgPortSettings->Settings()
 
 void CMainFrame::OnClearScreen()
 {
+    // Both views of the received data go; a running log keeps everything.
     Terminal()->ClearText();
+    m_receivedBytes.Clear();
+    Terminal()->HexView()->Refresh();
     m_doc.OnNewDocument();
 }
 
@@ -739,3 +806,99 @@ void CMainFrame::dropEvent(QDropEvent* event)
     if (!urls.isEmpty() && urls.first().isLocalFile())
         OpenDocument(urls.first().toLocalFile());
 }
+
+namespace {
+
+QString SizeText(uint64_t bytes)
+{
+    if (bytes < 10240)
+        return QStringLiteral("%1 bytes").arg(bytes);
+    if (bytes < 10u << 20)
+        return QStringLiteral("%1 KB").arg(bytes / 1024);
+    return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / 1048576.0, 0, 'f', 1);
+}
+
+} // namespace
+
+void CMainFrame::OnLogToFile()
+{
+    if (m_log.IsRunning()) {
+        const SResult stopped = m_log.Stop();
+        if (!stopped.ok)
+            m_prompt.ShowMessage(stopped.message + ": " + stopped.reason);
+        UpdateLogState();
+        return;
+    }
+    if (m_openPort == 0) {
+        m_prompt.ShowMessage("No port is open to log");
+        return;
+    }
+    QString path = m_logPath.isEmpty() ? CLogDialog::SuggestedName() : m_logPath;
+    SLogOptions options = m_logOptions;
+    if (m_chooseLog) {
+        if (!m_chooseLog(path, options))
+            return;
+    } else {
+        CLogDialog dialog(path, options, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        path = dialog.Path();
+        options = dialog.Options();
+    }
+    m_logPath = path;
+    m_logOptions = options;
+    const SResult started = m_log.Start(path.toLocal8Bit().toStdString(), options);
+    if (!started.ok)
+        m_prompt.ShowMessage(started.message + ": " + started.reason);
+    UpdateLogState();
+}
+
+void CMainFrame::UpdateLogState()
+{
+    const CSessionLog::SStatus status = m_log.Status();
+    m_wndLog->setVisible(status.running);
+    if (status.running) {
+        m_wndLog->setText("Log: " + SizeText(status.bytesWritten));
+        m_wndLog->setToolTip(QString::fromLocal8Bit(status.path.c_str()));
+    }
+}
+
+void CMainFrame::LogEnded(const QString& reason)
+{
+    const CSessionLog::SStatus status = m_log.Status();
+    Console()->PrintToConsole("Log stopped (" + reason.toStdString() + "): " + status.path + ", " +
+                                  std::to_string(status.bytesWritten) + " bytes\n",
+                              kConsoleError);
+    Console()->PrintToConsole(kConsolePrompt, kConsoleNotice);
+    UpdateLogState();
+}
+
+void CMainFrame::OnSendHex()
+{
+    if (m_openPort == 0)
+        return;
+    std::string bytes;
+    if (m_chooseHex) {
+        const QString text = m_chooseHex();
+        if (text.isEmpty())
+            return;
+        const SHexParse parsed = ParseHexBytes(text.toStdString());
+        if (!parsed.ok) {
+            m_prompt.ShowMessage("Nothing sent: " + parsed.error + " at position " + std::to_string(parsed.position));
+            return;
+        }
+        m_hexText = text;
+        bytes = parsed.bytes;
+    } else {
+        CSendHexDialog dialog(m_hexText, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        m_hexText = dialog.Text();
+        bytes = dialog.Bytes();
+    }
+    Terminal()->SendBytes(bytes);
+}
+
+void CMainFrame::OnViewTimestamps() { Terminal()->ShowTimestamps(!Terminal()->IsShowingTimestamps()); }
+
+void CMainFrame::OnViewHex() { Terminal()->ShowHex(!Terminal()->IsHexShown()); }

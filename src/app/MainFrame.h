@@ -13,6 +13,8 @@
 #include "console/ConsoleView.h"
 #include "console/TclCommands.h"
 #include "console/TclHost.h"
+#include "console/TclLogCommands.h"
+#include "log/SessionLog.h"
 #include "serial/DeviceWatcher.h"
 #include "serial/PortMap.h"
 #include "serial/PortReconnect.h"
@@ -20,6 +22,7 @@
 #include "serial/PortSettings.h"
 #include "serial/SerialDevices.h"
 #include "serial/SerialPort.h"
+#include "terminal/ReceivedBytes.h"
 #include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalView.h"
 #include "widgets/UiBridge.h"
@@ -45,6 +48,7 @@ class QTimer;
 class CMainFrame : public QMainWindow,
                    public ITclHostOwner,
                    public ITclPortOwner,
+                   public ITclLogOwner,
                    public ITerminalPaneOwner,
                    public IConsolePaneOwner {
     Q_OBJECT
@@ -60,6 +64,9 @@ public:
     // ITclPortOwner
     const CPortMap& Ports() const override { return m_ports; }
     CPortReconnect& Reconnect() override { return m_reconnect; }
+    // ITclLogOwner
+    CSessionLog& SessionLog() override { return m_log; }
+    CReceivedBytes& ReceivedBytes() { return m_receivedBytes; }
 
     // Follows serial devices appearing and going in these directories: the
     // port list names them, and a lost port comes back when its device does
@@ -107,6 +114,11 @@ public:
     void OnPrintSetup();
     void OnFind();
     bool OnFindNext();
+    // File > Log to File (stops a running log), Edit > Send Hex, View > Timestamps and Hex.
+    void OnLogToFile();
+    void OnSendHex();
+    void OnViewTimestamps();
+    void OnViewHex();
     CVORLADoc& Document() { return m_doc; }
     CFindDialog* FindDialog() const { return m_findDlg; }
     QPrinter& Printer();
@@ -128,6 +140,8 @@ public:
     std::function<int(CPortSettingsDlg&)> m_runSettingsDialog;
     std::function<QString(const QString& proposed)> m_chooseSaveFile;
     std::function<bool(QPrinter&)> m_printDialog; // true to print
+    std::function<bool(QString& path, SLogOptions& options)> m_chooseLog; // true to start
+    std::function<QString()> m_chooseHex; // the hex text to send; empty: cancelled
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -161,6 +175,8 @@ private:
     CSettingsFile m_settings;
     CPortMap& m_ports;
     CReceivedTextQueue m_received; // filled by the engine's reader, drained by the terminal pane
+    CSessionLog m_log;             // fed by the engine (a byte observer) while a log runs
+    CReceivedBytes m_receivedBytes; // the raw received bytes for the hex view, fed by the engine
     CSerialPort m_serial;
     CPortReconnect m_reconnect;    // before the Tcl host: a script may wait on it until the host is gone
     CPortSession m_session;        // the open port: written on the UI thread, read by senders on any thread
@@ -171,6 +187,13 @@ private:
     QLabel* m_wndReady = nullptr;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     QLabel* m_wndPortState = nullptr;   // the open port and its settings, or "Not connected"
+    QLabel* m_wndLog = nullptr;         // "Log: <size>" while a log runs
+    QTimer* m_logTimer = nullptr;       // refreshes m_wndLog once a second while a log runs
+    SLogOptions m_logOptions;           // the Log to File dialog's choices, kept while VORLA runs
+    QString m_logPath;
+    QString m_hexText;                  // the last hex text sent
+    void UpdateLogState();
+    void LogEnded(const QString& reason);
     QAction* m_reconnectAction = nullptr; // Config > Reconnect Automatically
     SDeviceDirs m_deviceDirs;
     std::unique_ptr<CDeviceWatcher> m_deviceWatcher;

@@ -9,6 +9,7 @@
 #include "core/Version.h"
 #include "console/IConsole.h"
 #include "console/TclHost.h"
+#include "console/TclLogCommands.h"
 
 namespace {
 
@@ -45,6 +46,9 @@ const char* const kHelpLines[] = {
     "chan? ?bytes?) \n",
     "expect_background\t(runs bodies as patterns arrive while idle; none removes: expect_background ?-i chan? "
     "?pattern body ...?) \n",
+    "LogStart\t\t(logs the port to a file: LogStart path ?-timestamps? ?-sent? ?-raw? ?-append?) \n",
+    "LogStop\t\t\t(stops the log and closes its file) \n",
+    "LogStatus\t\t(the running log's path and bytes written, or empty) \n",
     "help\t\t\t\t(help command) \n",
     "exit\t\t\t\t(Exit VORLA Application)\n",
 };
@@ -174,6 +178,9 @@ void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)
         {"GetModemLines", GetModemLinesCmd},
         {"ListPorts", ListPortsCmd},
         {"WaitForPort", WaitForPortCmd},
+        {"LogStart", LogStartCmd},
+        {"LogStop", LogStopCmd},
+        {"LogStatus", LogStatusCmd},
     };
     for (const auto& command : commands)
         Tcl_CreateObjCommand(interp, command.name, command.proc, context, nullptr);

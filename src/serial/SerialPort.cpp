@@ -15,6 +15,7 @@
 
 #include "core/CancelSignal.h"
 #include "core/IUserPrompt.h"
+#include "serial/IByteObserver.h"
 #include "serial/ITerminalSink.h"
 #include "serial/MatchBuffer.h"
 #include "serial/PortMap.h"
@@ -58,6 +59,7 @@ struct COpening {
     std::atomic<bool> started{false};
     std::atomic<bool> lost{false};
     std::atomic<bool> discardNul{false}; // fNull of the last applied control block
+    std::atomic<bool> closeTold{false};  // the byte observers have heard that this opening ended
     std::thread reader;           // created by StartThreads under the engine lock; joined by Close
 
     // The senders' turns, guarded by mx. The sender whose turn it is writes
@@ -157,6 +159,9 @@ struct CSerialPort::Impl {
     std::atomic<int> internalReadDelay{5};
     std::atomic<uint32_t> readBufferSize{kDefaultBufferSize};
 
+    std::mutex observerLock;                          // guards observers; held during each call to one
+    std::vector<IByteObserver*> observers;
+
     std::mutex receiveLock;                           // ReceiveLock: guards receiveBuffer
     CReceiveRing receiveBuffer;                       // ReceiveBuffer; ReceiveCount is its size
     CMatchBuffer matchBuffer;                         // what scripts expect; raw bytes, its own lock
@@ -181,7 +186,24 @@ struct CSerialPort::Impl {
     void Deliver(COpening* op, const char* raw, long count);
     void Store(const char* chunk, std::size_t length);
     void LineLost(COpening* op);
+    template <typename F>
+    void Observe(F call);
+    void TellClosed(COpening& op);
 };
+
+template <typename F>
+void CSerialPort::Impl::Observe(F call)
+{
+    std::lock_guard<std::mutex> lock(observerLock);
+    for (IByteObserver* observer : observers)
+        call(*observer);
+}
+
+void CSerialPort::Impl::TellClosed(COpening& op)
+{
+    if (!op.closeTold.exchange(true))
+        Observe([&](IByteObserver& o) { o.LineClosed(op.lost); });
+}
 
 void CSerialPort::Impl::JoinFinished()
 {
@@ -288,6 +310,9 @@ ESendStatus CSerialPort::Impl::Send(COpening* op, unsigned char b, const CCancel
     int error = 0;
     const CSerialLine::EWrite r = op->line.WriteByte(b, timeoutMs, op->wake, cancel, error);
     const ESendStatus status = WriteStatus(r, *op, cancel);
+    // Still `writing`: Close tells the observers the line ended only after this.
+    if (r == CSerialLine::EWrite::Written)
+        Observe([b](IByteObserver& o) { o.ByteSent(b); });
     lock.lock();
     op->writing = false;
     // A byte lost to the time-out counts as done, delay included.
@@ -441,6 +466,7 @@ void CSerialPort::Impl::Deliver(COpening* op, const char* raw, long count)
 {
     // Scripts match the bytes as they came, before NUL discarding and sanitising.
     matchBuffer.Append(raw, static_cast<std::size_t>(count));
+    Observe([&](IByteObserver& o) { o.BytesReceived(raw, static_cast<std::size_t>(count)); });
     char chunk[kChunkSize + 1];
     std::size_t length = 0;
     const bool discardNul = op->discardNul;
@@ -471,6 +497,7 @@ void CSerialPort::Impl::LineLost(COpening* op)
 {
     op->lost = true;
     StopOpening(*op, false);
+    TellClosed(*op); // before the message, which may wait for the user
     prompt.ShowMessage("Unable to wait for commevent", &op->closing);
     if (op->closing.IsCancelled())
         return; // closed meanwhile: nothing left to report
@@ -667,6 +694,7 @@ void CSerialPort::Close()
     // The reader still running (if any) is this thread, on its way out
     // without touching the line again.
     op->line.Close();
+    m_impl->TellClosed(*op);
     if (fromOwnThread) {
         std::lock_guard<std::mutex> lock(m_impl->mx);
         m_impl->finished.push_back(op);
@@ -692,6 +720,19 @@ SSendReport CSerialPort::SendText(const std::string& text, const CCancelSignal* 
 }
 
 void CSerialPort::AttachTerminal(ITerminalSink* terminal) { m_impl->sink = terminal; }
+
+void CSerialPort::AddByteObserver(IByteObserver* observer)
+{
+    std::lock_guard<std::mutex> lock(m_impl->observerLock);
+    m_impl->observers.push_back(observer);
+}
+
+void CSerialPort::RemoveByteObserver(IByteObserver* observer)
+{
+    std::lock_guard<std::mutex> lock(m_impl->observerLock);
+    auto& list = m_impl->observers;
+    list.erase(std::remove(list.begin(), list.end(), observer), list.end());
+}
 
 std::string CSerialPort::SendAndCollect(const std::string& text, const CCancelSignal* cancel, SSendReport* report)
 {

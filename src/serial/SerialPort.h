@@ -13,6 +13,7 @@
 #include "serial/ModemLines.h"
 #include "serial/SerialLine.h"
 
+class IByteObserver;
 class IUserPrompt;
 class ITerminalSink;
 class CCancelSignal;
@@ -83,6 +84,10 @@ public:
     // still sent it).
     bool SendByte(unsigned char b, const CCancelSignal* cancel = nullptr);
     void AttachTerminal(ITerminalSink* terminal);
+    // Observers of the raw bytes (session log, hex view). Remove returns once
+    // no call to the observer is running; callable from any thread.
+    void AddByteObserver(IByteObserver* observer);
+    void RemoveByteObserver(IByteObserver* observer);
 
     // Sends text one byte at a time through SendByte's queue, all on the
     // opening that is current now, and stops at the first byte that does not

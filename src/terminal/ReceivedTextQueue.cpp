@@ -1,6 +1,7 @@
 #include "terminal/ReceivedTextQueue.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -13,7 +14,21 @@ void CReceivedTextQueue::AppendReceivedText(const char* chunk)
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_aborted)
         return;
+    const std::size_t before = m_pending.size();
     m_shaper.Append(chunk, m_pending, m_taken);
+    // A Backspace may have shortened the text; only what is new can start a line.
+    int64_t now = -1;
+    for (std::size_t i = std::min(before, m_pending.size()); i < m_pending.size(); ++i) {
+        if (!m_lineStamped) {
+            if (now < 0)
+                now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::system_clock::now().time_since_epoch()).count();
+            m_stamps.emplace_back(m_base + i, now);
+            m_lineStamped = true;
+        }
+        if (m_pending[i] == '\n')
+            m_lineStamped = false;
+    }
     if (!m_viewTold) {
         m_viewTold = true;
         if (m_dataWaiting)
@@ -44,15 +59,19 @@ void CReceivedTextQueue::SetDataWaitingHandler(std::function<void()> handler)
     m_dataWaiting = std::move(handler);
 }
 
-bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice)
+bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice, std::vector<SLineStamp>* stamps)
 {
     maxBytes = std::max<std::size_t>(maxBytes, 1);
     bool left = false;
+    if (stamps)
+        stamps->clear();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        const uint64_t sliceStart = m_base + m_taken;
         const std::size_t waiting = m_pending.size() - m_taken;
         if (waiting <= maxBytes) {
             slice.assign(m_pending, m_taken, waiting);
+            m_base += m_pending.size();
             // A backlog's room goes back once it is drained; a small one is kept for the next chunks.
             if (m_pending.capacity() > kKeptRoom)
                 std::string().swap(m_pending);
@@ -70,9 +89,18 @@ bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice)
             // would move the whole backlog each time.
             if (m_taken > m_pending.size() / 2) {
                 m_pending.erase(0, m_taken);
+                m_base += m_taken;
                 m_taken = 0;
             }
             left = true;
+        }
+        const uint64_t sliceEnd = sliceStart + slice.size();
+        while (!m_stamps.empty() && m_stamps.front().first < sliceEnd) {
+            if (stamps)
+                stamps->push_back({static_cast<std::size_t>(
+                                       m_stamps.front().first - std::min(m_stamps.front().first, sliceStart)),
+                                   m_stamps.front().second});
+            m_stamps.pop_front();
         }
     }
     m_room.notify_all();

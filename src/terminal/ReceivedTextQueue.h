@@ -2,6 +2,9 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,6 +27,13 @@ class CReceivedTextQueue : public ITerminalSink {
 public:
     static constexpr std::size_t kDefaultBound = 4 << 20;
 
+    // The first byte of a line lies at `offset` in a slice and arrived at
+    // `ms` (milliseconds since the epoch).
+    struct SLineStamp {
+        std::size_t offset;
+        int64_t ms;
+    };
+
     explicit CReceivedTextQueue(std::size_t bound = kDefaultBound) : m_bound(bound) {}
 
     // The reader's side (ITerminalSink). An empty chunk also tells the view.
@@ -40,7 +50,8 @@ public:
     // Moves at most maxBytes (at least 1) of the waiting text into `slice`,
     // cut after a line break where one lies in its second half. Returns true
     // when text is left: the view comes back for it without being told.
-    bool Take(std::size_t maxBytes, std::string& slice);
+    // With `stamps`, also the arrival times of the lines that start in it.
+    bool Take(std::size_t maxBytes, std::string& slice, std::vector<SLineStamp>* stamps = nullptr);
     // Forgets a CR whose line break still waits for the next byte (the view
     // was cleared).
     void ForgetPendingCr();
@@ -56,4 +67,7 @@ private:
     std::function<void()> m_dataWaiting;
     bool m_viewTold = false;            // the handler ran and the view has not yet taken everything
     bool m_aborted = false;
+    uint64_t m_base = 0;                // stream offset of m_pending[0]
+    bool m_lineStamped = false;         // the current line's first byte has its time
+    std::deque<std::pair<uint64_t, int64_t>> m_stamps; // (stream offset, ms) of lines' first bytes not yet taken
 };

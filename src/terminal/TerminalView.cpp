@@ -4,10 +4,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QPainter>
+
+#include <chrono>
 
 #include "core/IUserPrompt.h"
+#include "terminal/HexView.h"
 #include "terminal/ReceivedTextQueue.h"
 
 namespace {
@@ -39,7 +44,36 @@ void Latin1ToUtf8(std::string& text)
     text.swap(utf8);
 }
 
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
+
+// The margin left of the text that shows each line's arrival time beside
+// its first row.
+class CVORLAView::CTimeMargin : public QWidget {
+public:
+    explicit CTimeMargin(CVORLAView& view) : QWidget(&view), m_view(view) { setObjectName("timeMargin"); }
+    int WidthNeeded() const { return fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000 ")) + 4; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        const int ascent = fontMetrics().ascent();
+        for (const auto& [y, line] : m_view.LinesStartingOnScreen())
+            if (const int64_t ms = m_view.LineTime(line))
+                painter.drawText(2, y + ascent, QDateTime::fromMSecsSinceEpoch(ms).toString("HH:mm:ss.zzz"));
+    }
+
+private:
+    CVORLAView& m_view;
+};
 
 CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceivedTextQueue& received,
                        QWidget* parent)
@@ -61,17 +95,18 @@ void CVORLAView::FlushReceived()
     QElapsedTimer spent;
     spent.start();
     std::string slice;
+    std::vector<CReceivedTextQueue::SLineStamp> stamps;
     bool left = true;
     while (left && spent.nsecsElapsed() < kFlushBudgetNs) {
-        left = m_received.Take(kFlushSlice, slice);
-        ShowSlice(slice);
+        left = m_received.Take(kFlushSlice, slice, &stamps);
+        ShowSlice(slice, stamps);
     }
     if (left)
         QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); // the rest, next turn
     MoveCaretToEnd(); // any selection cleared
 }
 
-void CVORLAView::ShowSlice(std::string& slice)
+void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps)
 {
     // Backspaces whose characters were already shown lead the slice; each
     // removes the last character of the last line, never a line break.
@@ -79,8 +114,122 @@ void CVORLAView::ShowSlice(std::string& slice)
     for (size_t i = 0; i < erase && EraseLastChar(); ++i) {
     }
     slice.erase(0, erase);
+    // Where each stamped line starts in the store; bytes above 0x7F take two.
+    const uint64_t start = Store().End();
+    std::vector<std::pair<uint64_t, int64_t>> starts;
+    std::size_t wide = 0, counted = 0;
+    for (const auto& stamp : stamps) {
+        const std::size_t at = stamp.offset > erase ? stamp.offset - erase : 0;
+        for (; counted < at && counted < slice.size(); ++counted)
+            wide += static_cast<unsigned char>(slice[counted]) >= 0x80;
+        starts.emplace_back(start + at + wide, stamp.ms);
+    }
     Latin1ToUtf8(slice);
     AppendText(slice);
+    TimeNewLines(0);
+    for (const auto& [pos, ms] : starts) {
+        if (pos < Store().Begin() || pos >= Store().End())
+            continue;
+        const uint64_t line = Store().DroppedLines() + Store().LineOf(pos);
+        if (line >= m_timesBase && line - m_timesBase < m_lineTimes.size() && m_lineTimes[line - m_timesBase] == 0)
+            m_lineTimes[line - m_timesBase] = ms;
+    }
+    TimeNewLines(NowMs()); // lines begun before a Clear Screen, say
+}
+
+void CVORLAView::TimeNewLines(int64_t ms)
+{
+    const uint64_t first = Store().DroppedLines();
+    const std::size_t count = Store().LineCount();
+    while (!m_lineTimes.empty() && m_timesBase < first) {
+        m_lineTimes.pop_front();
+        ++m_timesBase;
+    }
+    if (m_lineTimes.empty())
+        m_timesBase = first;
+    m_lineTimes.resize(static_cast<std::size_t>(first + count - m_timesBase), 0);
+    if (ms == 0)
+        return;
+    // Untimed lines are at the end; the last one only once it has text.
+    for (std::size_t i = m_lineTimes.size(); i-- > 0 && m_lineTimes[i] == 0;) {
+        const std::size_t line = static_cast<std::size_t>(m_timesBase + i - first);
+        if (line + 1 < count || Store().LineLength(line) > 0)
+            m_lineTimes[i] = ms;
+    }
+}
+
+int64_t CVORLAView::LineTime(std::size_t line) const
+{
+    const uint64_t absolute = Store().DroppedLines() + line;
+    if (absolute < m_timesBase || absolute - m_timesBase >= m_lineTimes.size())
+        return 0;
+    return std::max<int64_t>(0, m_lineTimes[absolute - m_timesBase]);
+}
+
+void CVORLAView::SendBytes(const std::string& bytes)
+{
+    if (m_owner.OpenPort() != 0 && !bytes.empty())
+        m_keySender.Send(bytes);
+}
+
+void CVORLAView::SetHexView(CHexView* hex)
+{
+    m_hex = hex;
+    m_hex->hide();
+    m_hex->SetKeyForwarder([this](QKeyEvent* key) { OnChar(key); });
+    connect(m_hex, &CHexView::focusGained, this, &CVORLAView::focusGained);
+}
+
+void CVORLAView::ShowHex(bool on)
+{
+    if (!m_hex || on == IsHexShown())
+        return;
+    const bool hadFocus = hasFocus() || m_hex->hasFocus();
+    m_hex->setGeometry(rect());
+    m_hex->setVisible(on);
+    if (on) {
+        m_hex->raise();
+        m_hex->Refresh();
+    }
+    setFocusProxy(on ? m_hex : nullptr);
+    if (hadFocus)
+        (on ? static_cast<QWidget*>(m_hex) : this)->setFocus(Qt::OtherFocusReason);
+}
+
+bool CVORLAView::IsHexShown() const { return m_hex && m_hex->isVisible(); }
+
+void CVORLAView::ShowTimestamps(bool on)
+{
+    m_timestamps = on;
+    if (on && !m_margin)
+        m_margin = new CTimeMargin(*this);
+    PlaceMargin();
+}
+
+void CVORLAView::PlaceMargin()
+{
+    if (!m_margin)
+        return;
+    const int width = m_timestamps ? m_margin->WidthNeeded() : 0;
+    setViewportMargins(width, 0, 0, 0);
+    const QRect area = viewport()->geometry();
+    m_margin->setGeometry(area.left() - width, area.top(), width, area.height());
+    m_margin->setVisible(m_timestamps);
+}
+
+void CVORLAView::resizeEvent(QResizeEvent* event)
+{
+    CTextView::resizeEvent(event);
+    PlaceMargin();
+    if (m_hex)
+        m_hex->setGeometry(rect());
+}
+
+void CVORLAView::paintEvent(QPaintEvent* event)
+{
+    CTextView::paintEvent(event);
+    if (m_margin && m_timestamps)
+        m_margin->update(); // the rows beside it may have moved
 }
 
 void CVORLAView::ReportLostKeys()
@@ -102,6 +251,7 @@ void CVORLAView::ShowNotice(const std::string& text)
     if (!Store().Empty() && Store().At(Store().End() - 1) != '\n')
         AppendText("\n");
     AppendText(text + "\n");
+    TimeNewLines(NowMs());
     MoveCaretToEnd();
 }
 
@@ -115,6 +265,8 @@ void CVORLAView::LoadText(const std::string& utf8)
 {
     Clear();
     AppendText(utf8);
+    TimeNewLines(0);
+    std::fill(m_lineTimes.begin(), m_lineTimes.end(), -1); // a document's lines did not arrive: no times
     MoveCaretToEnd();
     ScrollToEnd();
 }
@@ -197,6 +349,7 @@ void CVORLAView::OnChar(QKeyEvent* event)
         EraseLastChar(true);
     else
         AppendText(bytes);
+    TimeNewLines(NowMs());
     MoveCaretToEnd();
 }
 

@@ -1,14 +1,19 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/CancelSignal.h"
 #include "terminal/KeySender.h"
+#include "terminal/ReceivedTextQueue.h"
 #include "terminal/TerminalOptions.h"
 #include "widgets/TextView.h"
 
+class CHexView;
 class CReceivedTextQueue;
 class IUserPrompt;
 
@@ -65,6 +70,20 @@ public:
     void ClearText();
     // Replaces the text with a document's (UTF-8), the caret at its end.
     void LoadText(const std::string& utf8);
+    // Sends bytes as typed keys are sent: in order, after the keys before them.
+    void SendBytes(const std::string& bytes);
+
+    // View > Hex: the hex view (a child that covers the pane) shows the
+    // received bytes instead of the text; both stay filled all the time.
+    void SetHexView(CHexView* hex);
+    void ShowHex(bool on);
+    bool IsHexShown() const;
+    CHexView* HexView() const { return m_hex; }
+    // View > Timestamps: each line's arrival time in a margin beside its first row.
+    void ShowTimestamps(bool on);
+    bool IsShowingTimestamps() const { return m_timestamps; }
+    // The arrival time of a line of the store (ms since the epoch), 0 if it has none.
+    int64_t LineTime(std::size_t line) const;
 
 signals:
     // A message for the status bar, shown for timeoutMs.
@@ -80,6 +99,8 @@ protected:
     bool event(QEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
 
@@ -87,8 +108,12 @@ private:
     void OnChar(QKeyEvent* event);
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
-    void ShowSlice(std::string& slice);
+    void ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps = {});
     void ReportLostKeys();
+    // Keeps one time per line of the store, then gives `ms` to lines with text and no time yet.
+    void TimeNewLines(int64_t ms);
+    void PlaceMargin();
+    class CTimeMargin;
 
     IUserPrompt& m_prompt;
     ITerminalPaneOwner& m_owner;
@@ -100,4 +125,10 @@ private:
     CCancelSignal m_pasteStop;            // ends a paste's waits at shut-down
 
     CKeySender m_keySender; // owns the typed keys' thread; fed on the UI thread
+
+    CHexView* m_hex = nullptr;      // a child, made by the window
+    bool m_timestamps = false;
+    CTimeMargin* m_margin = nullptr; // a child, shown with timestamps
+    std::deque<int64_t> m_lineTimes; // per line of the store from m_timesBase on (absolute numbers); 0: none yet
+    uint64_t m_timesBase = 0;
 };

@@ -296,6 +296,20 @@ qint64 CTextView::RowCount() const
 
 qint64 CTextView::FirstVisibleRow() const { return verticalScrollBar()->value(); }
 
+std::vector<std::pair<int, std::size_t>> CTextView::LinesStartingOnScreen() const
+{
+    EnsureLayout();
+    std::vector<std::pair<int, std::size_t>> lines;
+    const qint64 first = verticalScrollBar()->value();
+    const qint64 rows = static_cast<qint64>(m_layout.RowCount());
+    for (qint64 i = 0; i <= VisibleRows() && first + i < rows; ++i) {
+        const CRowLayout::SRowPlace place = m_layout.RowAt(static_cast<uint64_t>(first + i));
+        if (place.firstCell == 0)
+            lines.emplace_back(static_cast<int>(i * m_lineHeight), place.line);
+    }
+    return lines;
+}
+
 uint32_t CTextView::ColumnsShown() const
 {
     if (m_wrap)

@@ -64,6 +64,10 @@ public:
     int VisibleRows() const;
     bool IsFollowingEnd() const { return m_follow; }
     void ScrollToEnd();
+    // The lines whose first row is on screen: (the row's top in viewport
+    // pixels, the store's line), for a margin drawn beside them.
+    std::vector<std::pair<int, std::size_t>> LinesStartingOnScreen() const;
+    int LineHeight() const { return m_lineHeight; }
 
     // Caret and selection.
     qint64 CaretPosition() const { return Offset(m_caret); }

@@ -19,6 +19,8 @@
 #include "core/IUserPrompt.h"
 #include "console/IConsole.h"
 #include "console/TclHost.h"
+#include "console/TclLogCommands.h"
+#include "log/SessionLog.h"
 
 // Generous bounds: the tests also run under sanitizers on a busy machine.
 inline constexpr int kIdleTimeoutMs = 20000;
@@ -196,8 +198,9 @@ private:
 };
 
 // The main window as the host sees it, made of the recorders above.
-class CTestOwner : public ITclHostOwner {
+class CTestOwner : public ITclHostOwner, public ITclLogOwner {
 public:
+    CSessionLog log; // fed by an engine only when a test adds it as an observer
     CRecordingConsole console;
     CRecordingPrompt prompt;
     std::atomic<int> openPort{0};
@@ -212,6 +215,7 @@ public:
         return *port;
     }
     IUserPrompt& Prompt() override { return prompt; }
+    CSessionLog& SessionLog() override { return log; }
 };
 
 // A host wired to a test owner, submitting as the console pane does.

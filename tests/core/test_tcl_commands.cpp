@@ -103,6 +103,9 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
         "chan? ?bytes?) \n",
         "expect_background\t(runs bodies as patterns arrive while idle; none removes: expect_background ?-i chan? "
         "?pattern body ...?) \n",
+        "LogStart\t\t(logs the port to a file: LogStart path ?-timestamps? ?-sent? ?-raw? ?-append?) \n",
+        "LogStop\t\t\t(stops the log and closes its file) \n",
+        "LogStatus\t\t(the running log's path and bytes written, or empty) \n",
         "help\t\t\t\t(help command) \n",
         "exit\t\t\t\t(Exit VORLA Application)\n",
     };

@@ -51,12 +51,12 @@ private slots:
         for (QAction* action : frame->menuBar()->actions())
             titles << action->text();
         QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "Config", "&Help"}));
-        QCOMPARE(MenuTexts(frame->MenuAt(0)), (QStringList{"&Clear Screen\tCtrl+K", "Save", "-", "&Print...\tCtrl+P",
+        QCOMPARE(MenuTexts(frame->MenuAt(0)), (QStringList{"&Clear Screen\tCtrl+K", "Save", "&Log to File...", "-", "&Print...\tCtrl+P",
                                                            "Print Pre&view", "P&rint Setup...", "-", "E&xit"}));
         QCOMPARE(MenuTexts(frame->MenuAt(1)),
                  (QStringList{"&Copy\tCtrl+C", "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F",
-                              "F&ind Next\tF3", "-", "&Stop Script\tCtrl+Break"}));
-        QCOMPARE(MenuTexts(frame->MenuAt(2)), QStringList{"&Status Bar"});
+                              "F&ind Next\tF3", "-", "Send &Hex...", "-", "&Stop Script\tCtrl+Break"}));
+        QCOMPARE(MenuTexts(frame->MenuAt(2)), (QStringList{"&Status Bar", "&Timestamps", "He&x"}));
         QCOMPARE(MenuTexts(frame->MenuAt(3)), (QStringList{"Set Vorla Font", "Reconnect Automatically"}));
         QCOMPARE(MenuTexts(frame->MenuAt(4)), QStringList{"&About VORLA..."});
         QCOMPARE(frame->MenuAt(0)->actions()[0]->statusTip(), QString("Clear Terminal Screen"));

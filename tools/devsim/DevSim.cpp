@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kLineLength = 80; // 78 characters, CR, LF
 constexpr std::size_t kMaxCommand = 256;
 
-char FloodByte(std::size_t pos)
+char FloodPatternByte(std::size_t pos)
 {
     std::size_t column = pos % kLineLength;
     if (column == kLineLength - 2)
@@ -300,7 +300,7 @@ void CDevSim::RefillFlood()
 {
     std::size_t n = std::min<std::size_t>(m_floodLeft, 4096 - std::min<std::size_t>(m_out.size(), 4096));
     for (std::size_t i = 0; i < n; ++i)
-        m_out += FloodByte(m_floodPos++);
+        m_out += FloodPatternByte(m_floodPos++);
     m_floodLeft -= n;
 }
 
@@ -362,3 +362,5 @@ void CDevSim::Run()
     }
     m_changed.notify_all();
 }
+
+char CDevSim::FloodByte(std::size_t pos) { return FloodPatternByte(pos); }

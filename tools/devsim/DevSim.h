@@ -62,6 +62,9 @@ public:
     void ReleaseLine();
     static constexpr char FillerByte() { return '~'; }
 
+    // The byte at position pos of a flood (80-character lines ending CR LF).
+    static char FloodByte(std::size_t pos);
+
     // Bytes put on the line by the device so far (injected, echoed, answered, flooded).
     std::size_t SentCount() const;
     // Waits until everything queued and the flood are on the line.
