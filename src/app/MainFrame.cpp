@@ -415,9 +415,9 @@ bool CMainFrame::IsCommandEnabled(int id) const
     case ID_EDIT_REPEAT:
         return hasText && m_findDlg && !m_findDlg->FindWhat().isEmpty() && !(terminalActive && Terminal()->IsHexShown());
     case ID_SEND_HEX:
-        return m_openPort != 0;
+        return OpenPort() != 0;
     case ID_FILE_LOG:
-        return m_openPort != 0 || m_log.IsRunning();
+        return OpenPort() != 0 || m_log.IsRunning();
     case ID_EDIT_PASTE:
         return !terminalActive || !QApplication::clipboard()->text().isEmpty();
     case ID_NOTHING:
@@ -829,7 +829,7 @@ void CMainFrame::OnLogToFile()
         UpdateLogState();
         return;
     }
-    if (m_openPort == 0) {
+    if (OpenPort() == 0) {
         m_prompt.ShowMessage("No port is open to log");
         return;
     }
@@ -875,7 +875,7 @@ void CMainFrame::LogEnded(const QString& reason)
 
 void CMainFrame::OnSendHex()
 {
-    if (m_openPort == 0)
+    if (OpenPort() == 0)
         return;
     std::string bytes;
     if (m_chooseHex) {
