@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "core/CancelSignal.h"
 #include "core/IUserPrompt.h"
@@ -109,10 +110,25 @@ int GetVorlaVersionCmd(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
     return TCL_OK;
 }
 
-int HelpCmd(ClientData clientData, Tcl_Interp*, int, Tcl_Obj* const[])
+const char* const kExtraHelpKey = "vorla::extraHelp";
+
+// Lines a front end added with AddHelpLine, kept with the interpreter.
+std::vector<std::string>* ExtraHelp(Tcl_Interp* interp)
 {
-    for (const char* line : kHelpLines)
-        Context(clientData)->Print(line, kConsoleOutput);
+    return static_cast<std::vector<std::string>*>(Tcl_GetAssocData(interp, kExtraHelpKey, nullptr));
+}
+
+// The fixed lines, with a front end's own lines before "help" and "exit".
+int HelpCmd(ClientData clientData, Tcl_Interp* interp, int, Tcl_Obj* const[])
+{
+    const std::size_t count = sizeof kHelpLines / sizeof kHelpLines[0];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i == count - 2)
+            if (const std::vector<std::string>* extra = ExtraHelp(interp))
+                for (const std::string& line : *extra)
+                    Context(clientData)->Print(line, kConsoleOutput);
+        Context(clientData)->Print(kHelpLines[i], kConsoleOutput);
+    }
     return TCL_OK;
 }
 
@@ -147,6 +163,18 @@ int CancelledResult(Tcl_Interp* interp)
         return TCL_ERROR;
     Tcl_SetObjResult(interp, Tcl_NewStringObj("eval canceled", -1));
     return TCL_ERROR;
+}
+
+void AddHelpLine(Tcl_Interp* interp, const std::string& line)
+{
+    std::vector<std::string>* extra = ExtraHelp(interp);
+    if (!extra) {
+        extra = new std::vector<std::string>;
+        Tcl_SetAssocData(interp, kExtraHelpKey,
+                         [](ClientData data, Tcl_Interp*) { delete static_cast<std::vector<std::string>*>(data); },
+                         extra);
+    }
+    extra->push_back(line);
 }
 
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context)

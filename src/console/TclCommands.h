@@ -30,6 +30,9 @@ public:
 
 // Registers the added commands on interp, in their fixed order.
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
+// A line `help` prints after the fixed ones (before help and exit), for
+// commands only one front end has; `line` ends with a line feed.
+void AddHelpLine(Tcl_Interp* interp, const std::string& line);
 
 // For a command whose wait was cut short by a cancel: leaves Tcl's own
 // cancellation error as the result and returns TCL_ERROR.

@@ -147,4 +147,8 @@ void RegisterSessionCommands(Tcl_Interp* interp, ITclCommandContext* context)
     Tcl_CreateObjCommand(interp, "Connect", ConnectCmd, context, nullptr);
     Tcl_CreateObjCommand(interp, "DisConnect", DisConnectCmd, context, nullptr);
     Tcl_CreateObjCommand(interp, "PortSettings", PortSettingsCmd, context, nullptr);
+    AddHelpLine(interp, "Connect\t\t\t(opens a port: Connect COMn) \n");
+    AddHelpLine(interp, "DisConnect\t\t(closes the open port) \n");
+    AddHelpLine(interp, "PortSettings\t\t(sets or shows the line: PortSettings ?-baud n? ?-data 5..8? "
+                        "?-parity none|odd|even|mark|space? ?-stop 1|1.5|2? ?-flow none|xonxoff|rtscts|dtrdsr?) \n");
 }

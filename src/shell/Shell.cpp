@@ -42,6 +42,8 @@ CShell::CShell(const SShellOptions& options)
     m_serial.SetLineLostHandler([this] { m_lineLost = true; });
     if (options.echo)
         m_serial.AttachTerminal(&m_echo);
+    m_serial.AddByteObserver(&m_log);
+    m_log.SetStoppedHandler([this](const std::string& reason) { m_prompt.ShowMessage(reason); });
 }
 
 CPortSession& CShell::Session()
@@ -261,6 +263,7 @@ int CShell::Finish(int status)
     if (m_signal != 0)
         status = 128 + m_signal;
     m_session.Close();
+    m_log.Stop();
     if (!m_options.junitPath.empty()) {
         std::string error;
         const char* suite = m_options.script.empty() ? "vorlash" : BaseName(m_options.script);

@@ -9,8 +9,10 @@
 
 #include "console/TclCommands.h"
 #include "console/TclHost.h"
+#include "console/TclLogCommands.h"
 #include "console/TclSessionCommands.h"
 #include "core/CancelSignal.h"
+#include "log/SessionLog.h"
 #include "serial/PortMap.h"
 #include "serial/PortReconnect.h"
 #include "serial/PortSession.h"
@@ -25,7 +27,11 @@
 // with every added command and runs the script or the commands read from
 // standard input. Every way out goes through Tcl_Exit, whose exit hook
 // closes the port, writes the JUnit report and sets the exit status.
-class CShell : public ITclCommandContext, public ITclHostOwner, public ITclPortOwner, public ITclSessionOwner {
+class CShell : public ITclCommandContext,
+               public ITclHostOwner,
+               public ITclPortOwner,
+               public ITclSessionOwner,
+               public ITclLogOwner {
 public:
     // How long a Ctrl+C or SIGTERM waits for the Tcl thread to reach a
     // point where it can leave in order (a cancelled wait returns at once)
@@ -54,6 +60,8 @@ public:
     CPortReconnect& Reconnect() override { return m_reconnect; }
     // ITclSessionOwner
     CPortSession& Session() override;
+    // ITclLogOwner
+    CSessionLog& SessionLog() override { return m_log; }
 
 private:
     bool CreateInterpreter(const char* argv0, std::string& error);
@@ -70,6 +78,7 @@ private:
     CStdConsole m_console;
     CEchoSink m_echo;
     CPortMap m_ports;
+    CSessionLog m_log; // before the engine: it hears the engine's last close
     CSerialPort m_serial;
     CPortReconnect m_reconnect; // stays off: WaitForPort only sees the port open or closed
     CPortSession m_session;

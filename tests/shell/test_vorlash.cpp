@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -186,6 +187,7 @@ TEST_F(VorlashTest, ScriptTalksToTheModemAndExitsWithItsStatus)
     CTempFile script("modem.tcl", R"(
         puts "args: $argc [lindex $argv 1] [file tail $argv0]"
         puts "opened: [Connect COM1]"
+        LogStart [lindex $argv 0] -sent
         puts "again: [catch {Connect COM1} m] $m"
         puts "answer: [regexp {\nOK\r\n$} [SendOutR "AT\r"]]"
         puts "settings: [PortSettings -baud 1200 -flow xonxoff]"
@@ -196,8 +198,14 @@ TEST_F(VorlashTest, ScriptTalksToTheModemAndExitsWithItsStatus)
         exit 3
         puts "not reached"
     )");
-    CShellProcess shell(Args({script.Path(), "one", "two words"}));
+    CTempFile log("modem.log", "");
+    CShellProcess shell(Args({script.Path(), log.Path(), "two words"}));
     ASSERT_EQ(shell.Wait(kRunTimeoutMs), 3) << shell.m_stderr;
+    // The session log, stopped by DisConnect: what went out and what came back.
+    std::ifstream logged(log.Path());
+    const std::string logText((std::istreambuf_iterator<char>(logged)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("TX: AT\r"), std::string::npos) << logText;
+    EXPECT_NE(logText.find("OK"), std::string::npos) << logText;
     const std::string& out = shell.m_stdout;
     EXPECT_NE(out.find("args: 2 two words vorlash_"), std::string::npos) << out;
     EXPECT_NE(out.find("opened: COM1\n"), std::string::npos) << out;
@@ -221,12 +229,15 @@ TEST_F(VorlashTest, StandardInputRunsCommandsAndStopsAtTheFirstError)
 {
     {
         CShellProcess shell(Args({"--connect", "COM1"}));
-        shell.Write("SendOutR \"ATI\\r\"\nproc twice {x} {\n  return [expr {$x * 2}]\n}\ntwice 21\n");
+        shell.Write("SendOutR \"ATI\\r\"\nproc twice {x} {\n  return [expr {$x * 2}]\n}\ntwice 21\nhelp\n");
         shell.CloseInput();
         ASSERT_EQ(shell.Wait(kRunTimeoutMs), 0) << shell.m_stderr;
         EXPECT_NE(shell.m_stdout.find("DEVSIM MODEM"), std::string::npos) << shell.m_stdout; // its identity line
         EXPECT_NE(shell.m_stdout.find("\n42\n"), std::string::npos) << shell.m_stdout;
         EXPECT_EQ(shell.m_stdout.find("VORLA >"), std::string::npos);
+        // help lists the window-less program's own commands too, before help and exit.
+        const std::size_t own = shell.m_stdout.find("\nPortSettings\t"), help = shell.m_stdout.find("\nhelp\t");
+        EXPECT_TRUE(own != std::string::npos && own < help) << shell.m_stdout;
     }
     {
         CShellProcess shell({VORLASH_PATH});
