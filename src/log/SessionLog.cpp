@@ -4,6 +4,8 @@
 #include <chrono>
 #include <system_error>
 
+#include "log/FileSizeSignal.h"
+
 namespace {
 
 int64_t NowMs()
@@ -145,6 +147,7 @@ void CSessionLog::Queue(CLogFormatter::EDirection direction, const char* data, s
 
 void CSessionLog::WriterThread()
 {
+    BlockFileSizeSignalInThisThread();
     std::unique_lock<std::mutex> lock(m_mutex);
     CLogFormatter formatter(m_options);
     std::FILE* const file = m_file;

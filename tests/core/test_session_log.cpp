@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -270,3 +272,36 @@ TEST_F(SessionLog, ADiskThatFallsBehindEndsTheLogWithoutHoldingTheReader)
 }
 
 } // namespace
+
+// A user's file-size limit (ulimit -f): the log stops with "File too large"
+// and the program goes on. Run in a child process of this test program, whose
+// limit is set before it starts any thread.
+TEST(SessionLogLimit, AFileSizeLimitEndsTheLogNotTheProgram)
+{
+    const char* childPath = std::getenv("VORLA_FSIZE_CHILD");
+    if (childPath) {
+        const rlimit limit{1024, 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        CSessionLog log;
+        CStopRecorder stops;
+        stops.Attach(log);
+        if (!log.Start(childPath, {}).ok)
+            _exit(4);
+        const std::string chunk(4096, 'x');
+        log.BytesReceived(chunk.data(), chunk.size());
+        const std::string reason = stops.Wait(10000);
+        _exit(reason.find("File too large") != std::string::npos ? 0 : 3);
+    }
+    const std::string path = ::testing::TempDir() + "fsize_" + std::to_string(getpid()) + ".log";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VORLA_FSIZE_CHILD", path.c_str(), 1);
+        execl("/proc/self/exe", "vorla_core_tests", "--gtest_filter=SessionLogLimit.*", nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::remove(path.c_str());
+    ASSERT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
