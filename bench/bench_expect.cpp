@@ -28,66 +28,11 @@
 #include "serial/MatchBuffer.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
+#include "BenchTclSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Collects what an evaluation printed and counts prompts.
-class CResultConsole : public IConsole {
-public:
-    void PrintToConsole(const std::string& text, int kind) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (text == kConsolePrompt && kind == kConsoleNotice) {
-            ++m_prompts;
-            m_cv.notify_all();
-        } else {
-            m_output += text;
-        }
-    }
-    void ClearAll() override {}
-    int HistoryCount() const override { return 0; }
-    std::string HistoryAt(int) const override { return {}; }
-
-    std::string WaitForPrompt(long count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_prompts >= count; });
-        std::string out;
-        out.swap(m_output);
-        return out;
-    }
-
-private:
-    std::mutex m_mutex;           // guards the fields below
-    std::condition_variable m_cv; // a new prompt
-    long m_prompts = 0;
-    std::string m_output;
-};
-
-class CQuietPrompt : public IUserPrompt {
-public:
-    void ShowMessage(const std::string& text, const CCancelSignal*) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    bool AskYesNo(const std::string&, const CCancelSignal*) override { return false; }
-    void RequestQuit() override {}
-};
-
-class CBenchOwner : public ITclHostOwner {
-public:
-    explicit CBenchOwner(const CPortMap& ports) : m_port(m_prompt, ports) {}
-    IConsole* ConsolePane() override { return &m_console; }
-    int OpenPort() const override { return 1; }
-    CSerialPort& SerialPort() override { return m_port; }
-    IUserPrompt& Prompt() override { return m_prompt; }
-
-    CResultConsole m_console;
-    CQuietPrompt m_prompt;
-    CSerialPort m_port;
-};
 
 // A silent device, an open engine and a host.
 class CRig {

@@ -21,71 +21,13 @@
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
+#include "BenchTclSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-// Keeps the last result line and counts prompts, so that the bench knows
-// when an evaluation has finished and what it returned.
-class CResultConsole : public IConsole {
-public:
-    void PrintToConsole(const std::string& text, int kind) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (text == kConsolePrompt && kind == kConsoleNotice) {
-            ++m_prompts;
-            m_cv.notify_all();
-        } else {
-            m_output += text;
-        }
-    }
-    void ClearAll() override {}
-    int HistoryCount() const override { return 0; }
-    std::string HistoryAt(int) const override { return {}; }
-
-    // Waits for the prompt after evaluation number `count`; returns what was printed before it.
-    std::string WaitForPrompt(long count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_prompts >= count; });
-        std::string out;
-        out.swap(m_output);
-        return out;
-    }
-
-private:
-    std::mutex m_mutex;            // guards the fields below
-    std::condition_variable m_cv;  // a new prompt
-    long m_prompts = 0;
-    std::string m_output;
-};
-
-class CQuietPrompt : public IUserPrompt {
-public:
-    void ShowMessage(const std::string& text, const CCancelSignal*) override
-    {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    bool AskYesNo(const std::string&, const CCancelSignal*) override { return false; }
-    void RequestQuit() override {}
-};
-
-// The main window as the host sees it: one engine on COM1, reported open.
-class CBenchOwner : public ITclHostOwner {
-public:
-    explicit CBenchOwner(const CPortMap& ports) : m_port(m_prompt, ports) {}
-    IConsole* ConsolePane() override { return &m_console; }
-    int OpenPort() const override { return 1; }
-    CSerialPort& SerialPort() override { return m_port; }
-    IUserPrompt& Prompt() override { return m_prompt; }
-
-    CResultConsole m_console;
-    CQuietPrompt m_prompt;
-    CSerialPort m_port;
-};
 
 // A device, an open engine and a host: one bench set-up.
 class CRig {
