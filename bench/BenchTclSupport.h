@@ -6,12 +6,15 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
 #include "console/IConsole.h"
 #include "console/TclHost.h"
 #include "core/IUserPrompt.h"
+#include "devsim/DevSim.h"
+#include "serial/Dcb.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
 
@@ -72,4 +75,55 @@ public:
     CResultConsole m_console;
     CQuietPrompt m_prompt;
     CSerialPort m_port;
+};
+
+// A device, an open engine and a host: one bench set-up.
+class CRig {
+public:
+    explicit CRig(const CDevSim::SOptions& options)
+    {
+        std::string error;
+        if (!m_device.Start(options, error)) {
+            std::fprintf(stderr, "devsim: %s\n", error.c_str());
+            std::exit(1);
+        }
+        m_ports.Map(1, m_device.Path());
+        CSerialPort& port = m_owner.m_port;
+        if (!port.Open("COM1") || !port.ReadState()) {
+            std::fprintf(stderr, "open: %s\n", port.LastOpenError().c_str());
+            std::exit(1);
+        }
+        DCB dcb = port.Dcb();
+        dcb.BaudRate = 115200;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        port.ApplySettings(dcb);
+        port.StartThreads();
+        m_host.SetMainWindow(&m_owner);
+    }
+    ~CRig() { m_host.DeleteInterpreter(); }
+
+    // Starts evaluating one line; Result() waits for it.
+    void Submit(const std::string& line)
+    {
+        m_host.AttachConsole();
+        m_host.SubmitCommandText(line + "\n");
+        ++m_evaluations;
+    }
+    // What the last submitted line printed (result and output).
+    std::string Result() { return m_owner.m_console.WaitForPrompt(m_evaluations); }
+    std::string Eval(const std::string& line)
+    {
+        Submit(line);
+        return Result();
+    }
+
+    CDevSim m_device;
+    CPortMap m_ports;
+    CBenchOwner m_owner{m_ports};
+    CTclHost m_host; // declared last: ends before the engine
+
+private:
+    long m_evaluations = 0;
 };

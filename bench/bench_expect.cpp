@@ -34,67 +34,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A silent device, an open engine and a host.
-class CRig {
-public:
-    CRig()
-    {
-        CDevSim::SOptions options;
-        options.mode = CDevSim::EMode::Silent;
-        std::string error;
-        if (!m_device.Start(options, error)) {
-            std::fprintf(stderr, "devsim: %s\n", error.c_str());
-            std::exit(1);
-        }
-        m_ports.Map(1, m_device.Path());
-        CSerialPort& port = m_owner.m_port;
-        if (!port.Open("COM1") || !port.ReadState()) {
-            std::fprintf(stderr, "open: %s\n", port.LastOpenError().c_str());
-            std::exit(1);
-        }
-        DCB dcb = port.Dcb();
-        dcb.BaudRate = 115200;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        port.ApplySettings(dcb);
-        port.StartThreads();
-        m_host.SetMainWindow(&m_owner);
-    }
-    ~CRig() { m_host.DeleteInterpreter(); }
+CDevSim::SOptions SilentDevice()
+{
+    CDevSim::SOptions options;
+    options.mode = CDevSim::EMode::Silent;
+    return options;
+}
 
-    void Submit(const std::string& line)
-    {
-        m_host.AttachConsole();
-        m_host.SubmitCommandText(line + "\n");
-        ++m_evaluations;
+// Waits until the engine's match buffer holds `text`.
+void WaitForBuffered(CRig& rig, const std::string& text)
+{
+    CMatchBuffer& buffer = rig.m_owner.m_port.MatchBuffer();
+    for (;;) {
+        const CMatchBuffer::SSnapshot snap = buffer.Snapshot();
+        if (snap.bytes.find(text) != std::string::npos)
+            return;
+        buffer.WaitForChange(snap.generation, Clock::now() + std::chrono::seconds(10), nullptr);
     }
-    std::string Result() { return m_owner.m_console.WaitForPrompt(m_evaluations); }
-    std::string Eval(const std::string& line)
-    {
-        Submit(line);
-        return Result();
-    }
-    // Waits until the match buffer holds `text`.
-    void WaitForBuffered(const std::string& text)
-    {
-        CMatchBuffer& buffer = m_owner.m_port.MatchBuffer();
-        for (;;) {
-            const CMatchBuffer::SSnapshot snap = buffer.Snapshot();
-            if (snap.bytes.find(text) != std::string::npos)
-                return;
-            buffer.WaitForChange(snap.generation, Clock::now() + std::chrono::seconds(10), nullptr);
-        }
-    }
-
-    CDevSim m_device;
-    CPortMap m_ports;
-    CBenchOwner m_owner{m_ports};
-    CTclHost m_host; // declared last: ends before the engine
-
-private:
-    long m_evaluations = 0;
-};
+}
 
 long long WallMicroseconds()
 {
@@ -110,12 +67,12 @@ struct SLatency {
 // The body reports Tcl's [clock microseconds], the same wall clock.
 SLatency MatchLatency(int waits)
 {
-    CRig rig;
+    CRig rig(SilentDevice());
     std::vector<double> us;
     for (int i = 0; i < waits; ++i) {
         rig.Submit("expect -timeout 10 -ex {DONE} {clock microseconds}");
         rig.m_device.Inject("prompt> DON");
-        rig.WaitForBuffered("DON");
+        WaitForBuffered(rig, "DON");
         const long long sent = WallMicroseconds();
         rig.m_device.Inject("E");
         const std::string result = rig.Result();
@@ -135,7 +92,7 @@ struct SStream {
 // the exact end marker), counting lines with exp_continue.
 SStream Stream(std::size_t bytes, double bytesPerSecond)
 {
-    CRig rig;
+    CRig rig(SilentDevice());
     std::string text;
     long lines = 0;
     char line[64];

@@ -29,50 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// A device, an open engine and a host: one bench set-up.
-class CRig {
-public:
-    explicit CRig(const CDevSim::SOptions& options)
-    {
-        std::string error;
-        if (!m_device.Start(options, error)) {
-            std::fprintf(stderr, "devsim: %s\n", error.c_str());
-            std::exit(1);
-        }
-        m_ports.Map(1, m_device.Path());
-        CSerialPort& port = m_owner.m_port;
-        if (!port.Open("COM1") || !port.ReadState()) {
-            std::fprintf(stderr, "open: %s\n", port.LastOpenError().c_str());
-            std::exit(1);
-        }
-        DCB dcb = port.Dcb();
-        dcb.BaudRate = 115200;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        port.ApplySettings(dcb);
-        port.StartThreads();
-        m_host.SetMainWindow(&m_owner);
-    }
-    ~CRig() { m_host.DeleteInterpreter(); }
-
-    // Evaluates one line; returns what it printed (result and output).
-    std::string Eval(const std::string& line)
-    {
-        m_host.AttachConsole();
-        m_host.SubmitCommandText(line + "\n");
-        return m_owner.m_console.WaitForPrompt(++m_evaluations);
-    }
-
-    CDevSim m_device;
-    CPortMap m_ports;
-    CBenchOwner m_owner{m_ports};
-    CTclHost m_host; // declared last: ends before the engine
-
-private:
-    long m_evaluations = 0;
-};
-
 std::string Visible(const std::string& text)
 {
     std::string out;
