@@ -445,6 +445,8 @@ void CSerialPort::Impl::ReaderThread(COpening* op)
             lost = true;
             break;
         }
+        // Bytes taken off the line are delivered even when Close comes
+        // meanwhile: only a further read waits for the next opening.
         long n = 0;
         do {
             const char* chunk = nullptr;
@@ -452,7 +454,7 @@ void CSerialPort::Impl::ReaderThread(COpening* op)
             if (n < 0)
                 break;
             Deliver(op, chunk, n);
-        } while (n == kChunkSize && !op->stop.IsCancelled());
+        } while (at < have || (n == kChunkSize && !op->stop.IsCancelled()));
         if (n < 0) {
             lost = true;
             break;

@@ -188,3 +188,20 @@ TEST_F(SerialLifecycle, QuickReconnectsWhileDataFlowsInBothDirections)
     }
     EXPECT_TRUE(m_prompt.Messages().empty());
 }
+
+// The reader takes up to 4 KB off the line at once and hands it out in
+// chunks: a Close during that hand-out must not drop the rest, which the
+// device sent before the close and a reopened port would never see.
+TEST_F(SerialLifecycle, CloseDeliversEveryByteTheReaderTookOffTheLine)
+{
+    Connect(false);
+    std::string bytes;
+    for (int i = 0; i < 4000; ++i)
+        bytes.push_back(static_cast<char>('a' + i % 26));
+    InjectAndSettle(bytes);
+    m_sink.blockUntilAborted = true; // the reader stops inside its first chunk
+    m_port.StartThreads();
+    ASSERT_TRUE(m_sink.WaitForChunks(1, 5000));
+    m_port.Close();
+    EXPECT_EQ(m_sink.Text(), bytes);
+}
