@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -229,7 +230,14 @@ void CMainFrame::CreateMenus()
         {"Config",
          {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
           {"Reconnect Automatically", ID_RECONNECT_AUTO,
-           "Reopen the port with its settings when its device comes back after an unplug"}}},
+           "Reopen the port with its settings when its device comes back after an unplug"},
+          {nullptr, 0, nullptr},
+          {"Enter Sends LF", ID_ENTER_LF, "The Enter key sends a line feed"},
+          {"Enter Sends CR", ID_ENTER_CR, "The Enter key sends a carriage return"},
+          {"Enter Sends CR LF", ID_ENTER_CRLF, "The Enter key sends a carriage return and a line feed"},
+          {nullptr, 0, nullptr},
+          {"&Keys to Device", ID_KEYS_TO_DEVICE,
+           "Send every typed key to the device (Ctrl+C, arrows, F1-F12); copy and paste move to Ctrl+Shift+C/V"}}},
         {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
     };
     for (const Menu& spec : menus) {
@@ -248,7 +256,9 @@ void CMainFrame::CreateMenus()
                 action->setCheckable(true);
                 action->setChecked(true);
             }
-            if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX)
+            if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX ||
+                item.id == ID_KEYS_TO_DEVICE || item.id == ID_ENTER_LF || item.id == ID_ENTER_CR ||
+                item.id == ID_ENTER_CRLF)
                 action->setCheckable(true);
             if (item.id == ID_RECONNECT_AUTO) {
                 // Off at start; the option follows the check mark however it changes.
@@ -271,6 +281,13 @@ void CMainFrame::CreateMenus()
                     action->setChecked(Terminal()->IsShowingTimestamps());
                 if (id == ID_VIEW_HEX)
                     action->setChecked(Terminal()->IsHexShown());
+                if (id == ID_KEYS_TO_DEVICE)
+                    action->setChecked(Terminal()->Options().keysToDevice);
+                const EEnterSends enter = Terminal()->Options().enter;
+                if (id == ID_ENTER_LF || id == ID_ENTER_CR || id == ID_ENTER_CRLF)
+                    action->setChecked((id == ID_ENTER_LF && enter == EEnterSends::Lf) ||
+                                       (id == ID_ENTER_CR && enter == EEnterSends::Cr) ||
+                                       (id == ID_ENTER_CRLF && enter == EEnterSends::CrLf));
             }
         });
     }
@@ -586,6 +603,10 @@ void CMainFrame::OnCommand(int id)
     case ID_SEND_HEX: OnSendHex(); break;
     case ID_VIEW_TIMESTAMPS: OnViewTimestamps(); break;
     case ID_VIEW_HEX: OnViewHex(); break;
+    case ID_KEYS_TO_DEVICE: Terminal()->SetKeysToDevice(!Terminal()->Options().keysToDevice); break;
+    case ID_ENTER_LF: SetEnterSends(EEnterSends::Lf); break;
+    case ID_ENTER_CR: SetEnterSends(EEnterSends::Cr); break;
+    case ID_ENTER_CRLF: SetEnterSends(EEnterSends::CrLf); break;
     case ID_EDIT_PASTE:
         if (pane == Terminal())
             Terminal()->OnEditPaste();
@@ -900,5 +921,12 @@ void CMainFrame::OnSendHex()
 }
 
 void CMainFrame::OnViewTimestamps() { Terminal()->ShowTimestamps(!Terminal()->IsShowingTimestamps()); }
+
+void CMainFrame::SetEnterSends(EEnterSends enter)
+{
+    // The pane first, so that the check box's toggle keeps a CR choice.
+    Terminal()->SetEnterSends(enter);
+    m_wndCommandBar->m_chkCrLf->setChecked(enter == EEnterSends::CrLf);
+}
 
 void CMainFrame::OnViewHex() { Terminal()->ShowHex(!Terminal()->IsHexShown()); }

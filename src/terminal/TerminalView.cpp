@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "core/IUserPrompt.h"
+#include "terminal/DeviceKeys.h"
 #include "terminal/HexView.h"
 #include "terminal/ReceivedTextQueue.h"
 
@@ -275,7 +276,8 @@ bool CVORLAView::PreTranslateKey(QKeyEvent* event)
 {
     const int key = event->key();
     const Qt::KeyboardModifiers mods = event->modifiers();
-    if (key == Qt::Key_Control)
+    // A modifier on its own leaves the selection: Ctrl+Shift+C copies it.
+    if (key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta)
         return false;
     // Copy and paste keep the selection: Ctrl+C, Ctrl+V, Ctrl+Insert, Shift+Insert.
     if ((mods & Qt::ControlModifier) && (key == Qt::Key_C || key == Qt::Key_V || key == Qt::Key_Insert))
@@ -291,6 +293,8 @@ bool CVORLAView::event(QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         PreTranslateKey(key);
+        if (m_options.keysToDevice && SendKeyToDevice(key))
+            return true;
         if (m_owner.TranslateKey(key))
             return true;
     }
@@ -330,24 +334,69 @@ void CVORLAView::OnChar(QKeyEvent* event)
             CTextView::keyPressEvent(event);
         return;
     }
+    const bool isEnter = bytes == "\r";
+    SendTyped(isEnter ? EnterBytes() : bytes, isEnter);
+}
+
+void CVORLAView::SetSendCrLf(bool on)
+{
+    if (on)
+        m_options.enter = EEnterSends::CrLf;
+    else if (m_options.enter == EEnterSends::CrLf)
+        m_options.enter = EEnterSends::Lf;
+}
+
+std::string CVORLAView::EnterBytes() const
+{
+    switch (m_options.enter) {
+    case EEnterSends::Cr: return "\r";
+    case EEnterSends::CrLf: return "\r\n";
+    case EEnterSends::Lf: break;
+    }
+    return "\n";
+}
+
+bool CVORLAView::SendKeyToDevice(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && (key == Qt::Key_C || key == Qt::Key_V)) {
+        if (key == Qt::Key_V)
+            OnEditPaste();
+        else if (IsHexShown())
+            m_hex->Copy();
+        else
+            Copy();
+        return true;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !(mods & (Qt::AltModifier | Qt::MetaModifier))) {
+        SendTyped(EnterBytes(), true);
+        return true;
+    }
+    const std::string bytes = DeviceKeyBytes(*event);
+    if (bytes.empty())
+        return false;
+    SendTyped(bytes, false);
+    return true;
+}
+
+void CVORLAView::SendTyped(const std::string& bytes, bool isEnter)
+{
     ScrollToEnd(); // typing shows the end, as the text comes in there
     if (m_owner.OpenPort() == 0)
         return;
-
-    std::string out = bytes;
-    if (bytes == "\r")
-        out = m_options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
-    m_keySender.Send(out); // returns at once; the echo below need not wait for the line
+    m_keySender.Send(bytes); // returns at once; the echo below need not wait for the line
 
     if (!m_options.localEcho)
         return;
     // Echo at the end, where the key rule has put the caret; Backspace
-    // removes the character before it, a line break included.
-    if (bytes == "\r")
+    // removes the character before it, a line break included. A key's
+    // escape sequence is not echoed: it would show as garbage.
+    if (isEnter)
         AppendText("\n");
-    else if (bytes == "\b")
+    else if (bytes == "\b" || bytes == "\x7f")
         EraseLastChar(true);
-    else
+    else if (bytes[0] != '\x1b' || bytes.size() == 1)
         AppendText(bytes);
     TimeNewLines(NowMs());
     MoveCaretToEnd();

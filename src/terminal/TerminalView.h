@@ -55,7 +55,13 @@ public:
     bool PreTranslateKey(QKeyEvent* event);
     void SetWrap(bool wrap) { SetWrapping(wrap); }
     void SetLocalEcho(bool on) { m_options.localEcho = on; }
-    void SetSendCrLf(bool on) { m_options.sendCrLf = on; }
+    // The CR+LF check box: on chooses CR LF; off goes back to LF from CR LF
+    // and leaves a CR choice alone (the box shows only the CR LF choice).
+    void SetSendCrLf(bool on);
+    void SetEnterSends(EEnterSends enter) { m_options.enter = enter; }
+    // While on, every typed key goes to the device (see DeviceKeyBytes);
+    // copy and paste move to Ctrl+Shift+C and Ctrl+Shift+V.
+    void SetKeysToDevice(bool on) { m_options.keysToDevice = on; }
     const TerminalOptions& Options() const { return m_options; }
     void OnEditPaste();
     bool IsPasteBusy() const { return m_pasteBusy.load(); }
@@ -106,6 +112,10 @@ protected:
 
 private:
     void OnChar(QKeyEvent* event);
+    // Keys to Device: sends or handles the key; false when it stays with the window.
+    bool SendKeyToDevice(QKeyEvent* event);
+    void SendTyped(const std::string& bytes, bool isEnter);
+    std::string EnterBytes() const;
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
     void ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps = {});
