@@ -226,7 +226,8 @@ void CMainFrame::CreateMenus()
         {"&View",
          {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"},
           {"&Timestamps", ID_VIEW_TIMESTAMPS, "Show each received line's arrival time"},
-          {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"}}},
+          {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"},
+          {"&UTF-8", ID_VIEW_UTF8, "Show received UTF-8 as the characters it encodes (off: one character per byte)"}}},
         {"Config",
          {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
           {"Reconnect Automatically", ID_RECONNECT_AUTO,
@@ -258,7 +259,7 @@ void CMainFrame::CreateMenus()
             }
             if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX ||
                 item.id == ID_KEYS_TO_DEVICE || item.id == ID_ENTER_LF || item.id == ID_ENTER_CR ||
-                item.id == ID_ENTER_CRLF)
+                item.id == ID_ENTER_CRLF || item.id == ID_VIEW_UTF8)
                 action->setCheckable(true);
             if (item.id == ID_RECONNECT_AUTO) {
                 // Off at start; the option follows the check mark however it changes.
@@ -281,6 +282,8 @@ void CMainFrame::CreateMenus()
                     action->setChecked(Terminal()->IsShowingTimestamps());
                 if (id == ID_VIEW_HEX)
                     action->setChecked(Terminal()->IsHexShown());
+                if (id == ID_VIEW_UTF8)
+                    action->setChecked(m_received.ShowsUtf8());
                 if (id == ID_KEYS_TO_DEVICE)
                     action->setChecked(Terminal()->Options().keysToDevice);
                 const EEnterSends enter = Terminal()->Options().enter;
@@ -603,6 +606,7 @@ void CMainFrame::OnCommand(int id)
     case ID_SEND_HEX: OnSendHex(); break;
     case ID_VIEW_TIMESTAMPS: OnViewTimestamps(); break;
     case ID_VIEW_HEX: OnViewHex(); break;
+    case ID_VIEW_UTF8: m_received.SetShowUtf8(!m_received.ShowsUtf8()); break;
     case ID_KEYS_TO_DEVICE: Terminal()->SetKeysToDevice(!Terminal()->Options().keysToDevice); break;
     case ID_ENTER_LF: SetEnterSends(EEnterSends::Lf); break;
     case ID_ENTER_CR: SetEnterSends(EEnterSends::Cr); break;

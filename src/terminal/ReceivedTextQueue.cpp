@@ -2,10 +2,29 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace {
 
 constexpr std::size_t kKeptRoom = 64 << 10;
+
+// Received bytes above 0x7F (which only reach the queue with UTF-8 shown, or
+// from a sink fed directly) as one Latin-1 character each, as the pane has
+// always shown bytes.
+void AppendLatin1(const char* chunk, std::string& out)
+{
+    for (const char* p = chunk; *p; ++p) {
+        const auto b = static_cast<unsigned char>(*p);
+        if (b < 0x80) {
+            out += *p;
+        } else {
+            out += static_cast<char>(0xC0 | (b >> 6));
+            out += static_cast<char>(0x80 | (b & 0x3F));
+        }
+    }
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 } // namespace
 
@@ -14,8 +33,16 @@ void CReceivedTextQueue::AppendReceivedText(const char* chunk)
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_aborted)
         return;
+    m_text.clear();
+    if (m_utf8)
+        m_decoder.Decode(chunk, std::strlen(chunk), m_text);
+    else
+        AppendLatin1(chunk, m_text);
+    // An ESC is shown as the engine's sanitising shows it; only escape
+    // sequences the view understands would be taken out.
+    std::replace(m_text.begin(), m_text.end(), '\x1b', '.');
     const std::size_t before = m_pending.size();
-    m_shaper.Append(chunk, m_pending, m_taken);
+    m_shaper.Append(m_text.c_str(), m_pending, m_taken);
     // A Backspace may have shortened the text; only what is new can start a line.
     int64_t now = -1;
     for (std::size_t i = std::min(before, m_pending.size()); i < m_pending.size(); ++i) {
@@ -53,6 +80,13 @@ void CReceivedTextQueue::ResumeDelivery()
     m_shaper.Reset();
 }
 
+void CReceivedTextQueue::SetShowUtf8(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_utf8 = on;
+    m_decoder.Reset(); // a character cut short by the switch is dropped
+}
+
 void CReceivedTextQueue::SetDataWaitingHandler(std::function<void()> handler)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -83,6 +117,16 @@ bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice, std::vec
             const std::size_t end = m_taken + maxBytes;
             std::size_t cut = m_pending.rfind('\n', end - 1);
             cut = (cut == std::string::npos || cut < m_taken + maxBytes / 2) ? end : cut + 1;
+            // Never inside a character: the view takes whole UTF-8 characters
+            // (a slice shorter than one character takes the whole character).
+            std::size_t back = cut;
+            while (back > m_taken && IsContinuation(m_pending[back]))
+                --back;
+            if (back > m_taken)
+                cut = back;
+            else
+                while (cut < m_pending.size() && IsContinuation(m_pending[cut]))
+                    ++cut;
             slice.assign(m_pending, m_taken, cut - m_taken);
             m_taken = cut;
             // Drop the taken front only now and then: erasing it every slice

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +12,12 @@
 
 #include "serial/ITerminalSink.h"
 #include "terminal/TerminalText.h"
+#include "text/Utf8Decoder.h"
 
 // The received text on its way from the serial reader to the terminal view.
-// The reader pushes chunks, shaped by CTerminalText (line breaks, Backspace);
+// The reader pushes chunks, turned into UTF-8 text (each byte above 0x7F as
+// its Latin-1 character, or decoded as UTF-8 with View > UTF-8) and shaped
+// by CTerminalText (line breaks, Backspace);
 // the view takes the text in slices on its own thread, so a flooding device
 // never costs it a repaint per chunk. When the bound is reached the reader
 // waits instead of dropping: memory stays bounded and no byte is lost.
@@ -40,6 +44,12 @@ public:
     void AppendReceivedText(const char* chunk) override;
     void AbortDelivery() override;
     void ResumeDelivery() override;
+    bool WantsEscapesAndHighBytes() const override { return m_utf8.load(); }
+
+    // View > UTF-8 (any thread): received bytes are decoded as UTF-8, also
+    // when a character is split across chunks; off, each byte is one character.
+    void SetShowUtf8(bool on);
+    bool ShowsUtf8() const { return m_utf8.load(); }
 
     // The view's side. The handler runs on the reader's thread, under the
     // queue's lock, when text starts waiting: it only posts work to the
@@ -64,10 +74,13 @@ private:
     std::string m_pending;              // shaped text; from m_taken on not yet taken
     std::size_t m_taken = 0;
     CTerminalText m_shaper;
+    CUtf8Decoder m_decoder;
+    std::string m_text;                 // the chunk as text, before shaping (reused)
     std::function<void()> m_dataWaiting;
     bool m_viewTold = false;            // the handler ran and the view has not yet taken everything
     bool m_aborted = false;
     uint64_t m_base = 0;                // stream offset of m_pending[0]
     bool m_lineStamped = false;         // the current line's first byte has its time
     std::deque<std::pair<uint64_t, int64_t>> m_stamps; // (stream offset, ms) of lines' first bytes not yet taken
+    std::atomic<bool> m_utf8{false};    // written under m_mutex, read by the engine without it
 };

@@ -34,8 +34,13 @@ void CTerminalText::Append(const char* chunk, std::string& out, std::size_t show
 void CTerminalText::Erase(std::string& out, std::size_t shownUpTo)
 {
     if (out.size() > shownUpTo && out.back() != '\b') {
-        if (out.back() != '\n') // at the start of a line a Backspace does nothing
-            out.pop_back();
+        if (out.back() == '\n') // at the start of a line a Backspace does nothing
+            return;
+        // The whole character: its UTF-8 continuation bytes and its first byte.
+        std::size_t first = out.size() - 1;
+        while (first > shownUpTo && (static_cast<unsigned char>(out[first]) & 0xC0) == 0x80)
+            --first;
+        out.erase(first);
         return;
     }
     // The character it removes, if any, is already in the pane.

@@ -24,27 +24,6 @@ namespace {
 constexpr size_t kFlushSlice = 64 << 10;
 constexpr qint64 kFlushBudgetNs = 4000000;
 
-// Received bytes above 0x7F (which the engine's sanitising never lets
-// through, but a sink may be fed directly) show as Latin-1, as the pane has
-// always shown bytes; the view holds UTF-8.
-void Latin1ToUtf8(std::string& text)
-{
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return;
-    std::string utf8;
-    utf8.reserve(text.size() + text.size() / 8);
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (b >> 6));
-            utf8 += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    text.swap(utf8);
-}
-
 int64_t NowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -115,17 +94,11 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
     for (size_t i = 0; i < erase && EraseLastChar(); ++i) {
     }
     slice.erase(0, erase);
-    // Where each stamped line starts in the store; bytes above 0x7F take two.
+    // Where each stamped line starts in the store (the slice is UTF-8 already).
     const uint64_t start = Store().End();
     std::vector<std::pair<uint64_t, int64_t>> starts;
-    std::size_t wide = 0, counted = 0;
-    for (const auto& stamp : stamps) {
-        const std::size_t at = stamp.offset > erase ? stamp.offset - erase : 0;
-        for (; counted < at && counted < slice.size(); ++counted)
-            wide += static_cast<unsigned char>(slice[counted]) >= 0x80;
-        starts.emplace_back(start + at + wide, stamp.ms);
-    }
-    Latin1ToUtf8(slice);
+    for (const auto& stamp : stamps)
+        starts.emplace_back(start + (stamp.offset > erase ? stamp.offset - erase : 0), stamp.ms);
     AppendText(slice);
     TimeNewLines(0);
     for (const auto& [pos, ms] : starts) {
