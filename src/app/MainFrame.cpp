@@ -227,6 +227,7 @@ void CMainFrame::CreateMenus()
          {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"},
           {"&Timestamps", ID_VIEW_TIMESTAMPS, "Show each received line's arrival time"},
           {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"},
+          {"&ANSI Colours", ID_VIEW_ANSI, "Show received ANSI colours and take escape sequences out of the text"},
           {"&UTF-8", ID_VIEW_UTF8, "Show received UTF-8 as the characters it encodes (off: one character per byte)"}}},
         {"Config",
          {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
@@ -259,7 +260,8 @@ void CMainFrame::CreateMenus()
             }
             if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX ||
                 item.id == ID_KEYS_TO_DEVICE || item.id == ID_ENTER_LF || item.id == ID_ENTER_CR ||
-                item.id == ID_ENTER_CRLF || item.id == ID_VIEW_UTF8)
+                item.id == ID_ENTER_CRLF || item.id == ID_VIEW_UTF8 ||
+                item.id == ID_VIEW_ANSI)
                 action->setCheckable(true);
             if (item.id == ID_RECONNECT_AUTO) {
                 // Off at start; the option follows the check mark however it changes.
@@ -282,6 +284,8 @@ void CMainFrame::CreateMenus()
                     action->setChecked(Terminal()->IsShowingTimestamps());
                 if (id == ID_VIEW_HEX)
                     action->setChecked(Terminal()->IsHexShown());
+                if (id == ID_VIEW_ANSI)
+                    action->setChecked(m_received.ShowsAnsi());
                 if (id == ID_VIEW_UTF8)
                     action->setChecked(m_received.ShowsUtf8());
                 if (id == ID_KEYS_TO_DEVICE)
@@ -606,6 +610,7 @@ void CMainFrame::OnCommand(int id)
     case ID_SEND_HEX: OnSendHex(); break;
     case ID_VIEW_TIMESTAMPS: OnViewTimestamps(); break;
     case ID_VIEW_HEX: OnViewHex(); break;
+    case ID_VIEW_ANSI: m_received.SetShowAnsi(!m_received.ShowsAnsi()); break;
     case ID_VIEW_UTF8: m_received.SetShowUtf8(!m_received.ShowsUtf8()); break;
     case ID_KEYS_TO_DEVICE: Terminal()->SetKeysToDevice(!Terminal()->Options().keysToDevice); break;
     case ID_ENTER_LF: SetEnterSends(EEnterSends::Lf); break;

@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "core/IUserPrompt.h"
+#include "terminal/AnsiParser.h"
 #include "terminal/DeviceKeys.h"
 #include "terminal/HexView.h"
 #include "terminal/ReceivedTextQueue.h"
@@ -64,6 +65,10 @@ CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceived
     setObjectName("terminal");
     setAccessibleName("Terminal");
     setContextMenuPolicy(Qt::NoContextMenu); // the right button pastes
+    // The colours of ANSI display: attribute n is xterm colour n.
+    for (int attribute = 1; attribute < 256; ++attribute)
+        SetAttributeColour(static_cast<uint8_t>(attribute),
+                           QColor::fromRgb(CAnsiParser::PaletteRgb(static_cast<uint8_t>(attribute))));
     m_received.SetDataWaitingHandler(
         [this] { QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); });
 }
@@ -88,18 +93,39 @@ void CVORLAView::FlushReceived()
 
 void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps)
 {
-    // Backspaces whose characters were already shown lead the slice; each
-    // removes the last character of the last line, never a line break.
-    const size_t erase = std::min(slice.find_first_not_of('\b'), slice.size());
-    for (size_t i = 0; i < erase && EraseLastChar(); ++i) {
+    // The slice is UTF-8 text with three kinds of byte the view applies
+    // itself: a Backspace whose character was already shown (it removes the
+    // last character of the last line, never a line break) and, with ANSI
+    // display, the marks of a colour change and of a line's clearing.
+    static constexpr char kApplied[] = {'\b', CAnsiParser::kAttributeMark, CAnsiParser::kClearLineMark, '\0'};
+    std::vector<std::pair<uint64_t, int64_t>> starts; // where each stamped line starts in the store
+    std::size_t nextStamp = 0, i = 0;
+    auto placeStampsBefore = [&](std::size_t end) {
+        for (; nextStamp < stamps.size() && stamps[nextStamp].offset < end; ++nextStamp) {
+            const std::size_t offset = stamps[nextStamp].offset;
+            starts.emplace_back(Store().End() + (offset > i ? offset - i : 0), stamps[nextStamp].ms);
+        }
+    };
+    while (i < slice.size()) {
+        const std::size_t special = std::min(slice.find_first_of(kApplied, i), slice.size());
+        placeStampsBefore(special);
+        if (special > i)
+            AppendText(std::string_view(slice).substr(i, special - i));
+        i = special;
+        if (i == slice.size())
+            break;
+        if (slice[i] == '\b') {
+            EraseLastChar();
+            i += 1;
+        } else if (slice[i] == CAnsiParser::kClearLineMark) {
+            ClearLastLine();
+            i += 1;
+        } else {
+            SetAttribute(static_cast<uint8_t>(std::stoi(slice.substr(i + 1, 2), nullptr, 16)));
+            i += 3;
+        }
     }
-    slice.erase(0, erase);
-    // Where each stamped line starts in the store (the slice is UTF-8 already).
-    const uint64_t start = Store().End();
-    std::vector<std::pair<uint64_t, int64_t>> starts;
-    for (const auto& stamp : stamps)
-        starts.emplace_back(start + (stamp.offset > erase ? stamp.offset - erase : 0), stamp.ms);
-    AppendText(slice);
+    placeStampsBefore(std::string::npos);
     TimeNewLines(0);
     for (const auto& [pos, ms] : starts) {
         if (pos < Store().Begin() || pos >= Store().End())
@@ -109,6 +135,13 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
             m_lineTimes[line - m_timesBase] = ms;
     }
     TimeNewLines(NowMs()); // lines begun before a Clear Screen, say
+}
+
+void CVORLAView::ClearLastLine()
+{
+    const uint64_t start = Store().LineStart(Store().LineCount() - 1);
+    if (start < Store().End())
+        ReplaceRange(start, Store().End(), {});
 }
 
 void CVORLAView::TimeNewLines(int64_t ms)

@@ -120,6 +120,8 @@ private:
     void PasteThread(std::string text);
     void ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps = {});
     void ReportLostKeys();
+    // Empties the last line (ANSI display: a lone CR, an erase of the line).
+    void ClearLastLine();
     // Keeps one time per line of the store, then gives `ms` to lines with text and no time yet.
     void TimeNewLines(int64_t ms);
     void PlaceMargin();
