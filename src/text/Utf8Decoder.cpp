@@ -48,7 +48,12 @@ void CUtf8Decoder::Decode(const char* data, std::size_t n, std::string& out)
             m_have = 0;
         }
         if (b < 0x80) {
-            out += static_cast<char>(b);
+            // A run of ASCII goes over in one piece.
+            std::size_t end = i + 1;
+            while (end < n && static_cast<unsigned char>(data[end]) < 0x80)
+                ++end;
+            out.append(data + i, end - i);
+            i = end - 1;
         } else if (const int length = SequenceLength(b)) {
             m_seq[0] = b;
             m_have = 1;
