@@ -1,7 +1,8 @@
 #pragma once
 
-// Where the serial reader delivers received, sanitised chunks: the received-
-// text queue in the application (CReceivedTextQueue), a recorder in tests.
+// Where the serial reader delivers received, sanitised chunks (see
+// WantsEscapesAndHighBytes): the received-text queue in the application
+// (CReceivedTextQueue), a recorder in tests.
 class ITerminalSink {
 public:
     virtual ~ITerminalSink() = default;

@@ -121,7 +121,12 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
             ClearLastLine();
             i += 1;
         } else {
-            SetAttribute(static_cast<uint8_t>(std::stoi(slice.substr(i + 1, 2), nullptr, 16)));
+            // The queue never cuts a mark; a short one at the end is ignored, never read past.
+            auto digit = [&](std::size_t at) {
+                const char c = at < slice.size() ? slice[at] : '0';
+                return c >= 'A' ? c - 'A' + 10 : c >= '0' && c <= '9' ? c - '0' : 0;
+            };
+            SetAttribute(static_cast<uint8_t>(digit(i + 1) * 16 + digit(i + 2)));
             i += 3;
         }
     }
