@@ -515,6 +515,9 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     if (widget != QApplication::focusWidget())
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    // The hex view stands in for the terminal pane: with Keys to Device its keys go to the device.
+    if (widget == Terminal()->HexView() && Terminal()->Options().keysToDevice && Terminal()->SendKeyToDevice(key))
+        return true;
     // Ctrl+Tab and Ctrl+Break work from everywhere. Other keys that the
     // control takes for itself (the converter field's Ctrl+V, Ctrl+C,
     // Ctrl+A, Shift+Insert, ...) stay with it: the control says so when

@@ -62,6 +62,9 @@ public:
     // While on, every typed key goes to the device (see DeviceKeyBytes);
     // copy and paste move to Ctrl+Shift+C and Ctrl+Shift+V.
     void SetKeysToDevice(bool on) { m_options.keysToDevice = on; }
+    // Keys to Device: sends or handles the key (also for the hex view that
+    // covers the pane); false when it stays with the window.
+    bool SendKeyToDevice(QKeyEvent* event);
     const TerminalOptions& Options() const { return m_options; }
     void OnEditPaste();
     bool IsPasteBusy() const { return m_pasteBusy.load(); }
@@ -112,8 +115,6 @@ protected:
 
 private:
     void OnChar(QKeyEvent* event);
-    // Keys to Device: sends or handles the key; false when it stays with the window.
-    bool SendKeyToDevice(QKeyEvent* event);
     void SendTyped(const std::string& bytes, bool isEnter);
     std::string EnterBytes() const;
     void StartPaste(const std::string& text);

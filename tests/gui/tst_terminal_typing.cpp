@@ -13,6 +13,7 @@
 #include "app/MainFrame.h"
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
+#include "terminal/HexView.h"
 #include "terminal/TerminalView.h"
 
 // Typing in the terminal pane of the main window while the device on a real
@@ -203,6 +204,14 @@ private slots:
         QTest::keyClick(Pane(), Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(m_frame->Console()->hasFocus());
         Pane()->setFocus();
+        m_frame->OnCommand(ID_VIEW_HEX); // the hex view covers the pane and takes the keys
+        QVERIFY(Pane()->HexView()->hasFocus());
+        QTest::keyClick(Pane()->HexView(), Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(Pane()->HexView(), Qt::Key_Left);
+        expected += "\x03\x1b[D";
+        WaitUntil([&] { return m_device.Received().size() >= expected.size(); }, 5000);
+        QCOMPARE(m_device.Received(), expected);
+        m_frame->OnCommand(ID_VIEW_HEX);
 
         m_frame->OnCommand(ID_KEYS_TO_DEVICE);
         QApplication::clipboard()->clear();
