@@ -10,7 +10,10 @@
 // Long line: 10,000,000 bytes without a line break. Prints the time until
 // the pane shows all of it and the event-loop delay meanwhile.
 //
-// Usage: bench_terminal_ingest [--flood BYTES] [--line BYTES] [--timeout SECONDS] [--only flood|line]
+// --ansi-utf8 turns on ANSI and UTF-8 display (the text is the same plain
+// ASCII, so the figures show what the decoding costs).
+//
+// Usage: bench_terminal_ingest [--flood BYTES] [--line BYTES] [--timeout SECONDS] [--only flood|line] [--ansi-utf8]
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -152,15 +155,19 @@ int main(int argc, char** argv)
     std::size_t lineBytes = 10000000;
     int timeoutS = 120;
     std::string only;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--flood"))
-            floodBytes = std::stoul(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--line"))
-            lineBytes = std::stoul(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--timeout"))
-            timeoutS = std::stoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--only"))
-            only = argv[i + 1];
+    bool ansiUtf8 = false;
+    for (int i = 1; i < argc; ++i) {
+        const bool valued = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--ansi-utf8"))
+            ansiUtf8 = true;
+        else if (valued && !std::strcmp(argv[i], "--flood"))
+            floodBytes = std::stoul(argv[++i]);
+        else if (valued && !std::strcmp(argv[i], "--line"))
+            lineBytes = std::stoul(argv[++i]);
+        else if (valued && !std::strcmp(argv[i], "--timeout"))
+            timeoutS = std::stoi(argv[++i]);
+        else if (valued && !std::strcmp(argv[i], "--only"))
+            only = argv[++i];
     }
 
     CDevSim device;
@@ -176,6 +183,8 @@ int main(int argc, char** argv)
     bench::CPrintingPrompt prompt;
     CSerialPort engine(prompt, ports);
     CReceivedTextQueue received;
+    received.SetShowAnsi(ansiUtf8);
+    received.SetShowUtf8(ansiUtf8);
     CReceiveOnlyOwner owner;
     CVORLAView pane(prompt, owner, received);
     pane.resize(1000, 600);

@@ -26,6 +26,12 @@ enum CommandId : int {
     ID_SEND_HEX = 32776,       // Edit > Send Hex
     ID_VIEW_TIMESTAMPS = 32777, // View > Timestamps (checkable)
     ID_VIEW_HEX = 32778,       // View > Hex (checkable)
+    ID_KEYS_TO_DEVICE = 32779, // Config > Keys to Device (checkable)
+    ID_ENTER_LF = 32780,       // Config > Enter Sends LF / CR / CR LF (one of three)
+    ID_ENTER_CR = 32781,
+    ID_ENTER_CRLF = 32782,
+    ID_VIEW_ANSI = 32783,      // View > ANSI Colours (checkable)
+    ID_VIEW_UTF8 = 32784,      // View > UTF-8 (checkable)
     ID_FILE_NEW = 57600, // Clear Screen
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -225,11 +226,20 @@ void CMainFrame::CreateMenus()
         {"&View",
          {{"&Status Bar", ID_VIEW_STATUS_BAR, "Show or hide the status bar"},
           {"&Timestamps", ID_VIEW_TIMESTAMPS, "Show each received line's arrival time"},
-          {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"}}},
+          {"He&x", ID_VIEW_HEX, "Show the received bytes as a hex dump"},
+          {"&ANSI Colours", ID_VIEW_ANSI, "Show received ANSI colours and take escape sequences out of the text"},
+          {"&UTF-8", ID_VIEW_UTF8, "Show received UTF-8 as the characters it encodes (off: one character per byte)"}}},
         {"Config",
          {{"Set Vorla Font", ID_SET_VORLA_FONT, ""},
           {"Reconnect Automatically", ID_RECONNECT_AUTO,
-           "Reopen the port with its settings when its device comes back after an unplug"}}},
+           "Reopen the port with its settings when its device comes back after an unplug"},
+          {nullptr, 0, nullptr},
+          {"Enter Sends LF", ID_ENTER_LF, "The Enter key sends a line feed"},
+          {"Enter Sends CR", ID_ENTER_CR, "The Enter key sends a carriage return"},
+          {"Enter Sends CR LF", ID_ENTER_CRLF, "The Enter key sends a carriage return and a line feed"},
+          {nullptr, 0, nullptr},
+          {"&Keys to Device", ID_KEYS_TO_DEVICE,
+           "Send every typed key to the device (Ctrl+C, arrows, F1-F12); copy and paste move to Ctrl+Shift+C/V"}}},
         {"&Help", {{"&About VORLA...", ID_APP_ABOUT, "Display program information, version number and copyright"}}},
     };
     for (const Menu& spec : menus) {
@@ -248,7 +258,10 @@ void CMainFrame::CreateMenus()
                 action->setCheckable(true);
                 action->setChecked(true);
             }
-            if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX)
+            if (item.id == ID_FILE_LOG || item.id == ID_VIEW_TIMESTAMPS || item.id == ID_VIEW_HEX ||
+                item.id == ID_KEYS_TO_DEVICE || item.id == ID_ENTER_LF || item.id == ID_ENTER_CR ||
+                item.id == ID_ENTER_CRLF || item.id == ID_VIEW_UTF8 ||
+                item.id == ID_VIEW_ANSI)
                 action->setCheckable(true);
             if (item.id == ID_RECONNECT_AUTO) {
                 // Off at start; the option follows the check mark however it changes.
@@ -271,6 +284,17 @@ void CMainFrame::CreateMenus()
                     action->setChecked(Terminal()->IsShowingTimestamps());
                 if (id == ID_VIEW_HEX)
                     action->setChecked(Terminal()->IsHexShown());
+                if (id == ID_VIEW_ANSI)
+                    action->setChecked(m_received.ShowsAnsi());
+                if (id == ID_VIEW_UTF8)
+                    action->setChecked(m_received.ShowsUtf8());
+                if (id == ID_KEYS_TO_DEVICE)
+                    action->setChecked(Terminal()->Options().keysToDevice);
+                const EEnterSends enter = Terminal()->Options().enter;
+                if (id == ID_ENTER_LF || id == ID_ENTER_CR || id == ID_ENTER_CRLF)
+                    action->setChecked((id == ID_ENTER_LF && enter == EEnterSends::Lf) ||
+                                       (id == ID_ENTER_CR && enter == EEnterSends::Cr) ||
+                                       (id == ID_ENTER_CRLF && enter == EEnterSends::CrLf));
             }
         });
     }
@@ -491,6 +515,9 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     if (widget != QApplication::focusWidget())
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    // The hex view stands in for the terminal pane: with Keys to Device its keys go to the device.
+    if (widget == Terminal()->HexView() && Terminal()->Options().keysToDevice && Terminal()->SendKeyToDevice(key))
+        return true;
     // Ctrl+Tab and Ctrl+Break work from everywhere. Other keys that the
     // control takes for itself (the converter field's Ctrl+V, Ctrl+C,
     // Ctrl+A, Shift+Insert, ...) stay with it: the control says so when
@@ -586,6 +613,12 @@ void CMainFrame::OnCommand(int id)
     case ID_SEND_HEX: OnSendHex(); break;
     case ID_VIEW_TIMESTAMPS: OnViewTimestamps(); break;
     case ID_VIEW_HEX: OnViewHex(); break;
+    case ID_VIEW_ANSI: m_received.SetShowAnsi(!m_received.ShowsAnsi()); break;
+    case ID_VIEW_UTF8: m_received.SetShowUtf8(!m_received.ShowsUtf8()); break;
+    case ID_KEYS_TO_DEVICE: Terminal()->SetKeysToDevice(!Terminal()->Options().keysToDevice); break;
+    case ID_ENTER_LF: SetEnterSends(EEnterSends::Lf); break;
+    case ID_ENTER_CR: SetEnterSends(EEnterSends::Cr); break;
+    case ID_ENTER_CRLF: SetEnterSends(EEnterSends::CrLf); break;
     case ID_EDIT_PASTE:
         if (pane == Terminal())
             Terminal()->OnEditPaste();
@@ -900,5 +933,12 @@ void CMainFrame::OnSendHex()
 }
 
 void CMainFrame::OnViewTimestamps() { Terminal()->ShowTimestamps(!Terminal()->IsShowingTimestamps()); }
+
+void CMainFrame::SetEnterSends(EEnterSends enter)
+{
+    // The pane first, so that the check box's toggle keeps a CR choice.
+    Terminal()->SetEnterSends(enter);
+    m_wndCommandBar->m_chkCrLf->setChecked(enter == EEnterSends::CrLf);
+}
 
 void CMainFrame::OnViewHex() { Terminal()->ShowHex(!Terminal()->IsHexShown()); }

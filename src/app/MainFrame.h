@@ -119,6 +119,8 @@ public:
     void OnSendHex();
     void OnViewTimestamps();
     void OnViewHex();
+    // Config > Enter Sends: the pane's choice and the CR+LF check box together.
+    void SetEnterSends(EEnterSends enter);
     CVORLADoc& Document() { return m_doc; }
     CFindDialog* FindDialog() const { return m_findDlg; }
     QPrinter& Printer();

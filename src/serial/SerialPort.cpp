@@ -39,6 +39,12 @@ inline char Sanitise(unsigned char c)
     return (c >= 0x20 && c <= 0x7E) || (c >= 0x08 && c <= 0x0D) ? static_cast<char>(c) : '.';
 }
 
+// The same for a terminal that shows escape sequences or UTF-8 itself.
+inline char SanitiseKeepingEscapesAndHighBytes(unsigned char c)
+{
+    return c == 0x1B || c >= 0x80 ? static_cast<char>(c) : Sanitise(c);
+}
+
 // Registers a wake-up with a signal the caller may only watch: registering
 // changes the signal's list of wake-ups, never whether it is set.
 CCancelSignal::Subscription Subscribe(const CCancelSignal* signal, CCancelSignal::Callback wake)
@@ -470,20 +476,26 @@ void CSerialPort::Impl::Deliver(COpening* op, const char* raw, long count)
     matchBuffer.Append(raw, static_cast<std::size_t>(count));
     Observe([&](IByteObserver& o) { o.BytesReceived(raw, static_cast<std::size_t>(count)); });
     char chunk[kChunkSize + 1];
+    char shown[kChunkSize + 1]; // the terminal's form, when it differs from the filed one
     std::size_t length = 0;
     const bool discardNul = op->discardNul;
+    ITerminalSink* sink = this->sink.load();
+    const bool keepHigh = sink && sink->WantsEscapesAndHighBytes();
     for (long i = 0; i < count; ++i) {
         unsigned char c = static_cast<unsigned char>(raw[i]);
         if (c == 0 && discardNul)
             continue;
+        if (keepHigh)
+            shown[length] = SanitiseKeepingEscapesAndHighBytes(c);
         chunk[length++] = Sanitise(c);
     }
     chunk[length] = '\0';
+    shown[length] = '\0';
     // Every chunk goes to the terminal, an empty one included (it still moves
     // the terminal's caret to the end); a backspace erases on the terminal's
     // current line. Every chunk is filed below as it came.
-    if (ITerminalSink* sink = this->sink.load())
-        sink->AppendReceivedText(chunk);
+    if (sink)
+        sink->AppendReceivedText(keepHigh ? shown : chunk);
     Store(chunk, length);
 }
 

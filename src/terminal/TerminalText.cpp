@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "terminal/AnsiParser.h"
+
 void CTerminalText::Append(const char* chunk, std::string& out, std::size_t shownUpTo)
 {
     const char* p = chunk;
@@ -14,11 +16,12 @@ void CTerminalText::Append(const char* chunk, std::string& out, std::size_t show
                 continue;
             }
             if (*p != '\n')
-                out += '\n';
+                out += m_crClearsLine ? CAnsiParser::kClearLineMark : '\n';
             m_crPending = false;
         }
         // Everything up to the next CR or Backspace goes over as it is, in one piece.
         const std::size_t run = std::strcspn(p, "\r\b");
+        // (ANSI marks go over as text: a Backspace after one is left to the view.)
         out.append(p, run);
         p += run;
         if (*p == '\r') {
@@ -33,9 +36,16 @@ void CTerminalText::Append(const char* chunk, std::string& out, std::size_t show
 
 void CTerminalText::Erase(std::string& out, std::size_t shownUpTo)
 {
-    if (out.size() > shownUpTo && out.back() != '\b') {
-        if (out.back() != '\n') // at the start of a line a Backspace does nothing
-            out.pop_back();
+    const char last = out.empty() ? '\0' : out.back();
+    const bool afterMark = out.size() >= 3 && out[out.size() - 3] == CAnsiParser::kAttributeMark;
+    if (out.size() > shownUpTo && last != '\b' && !afterMark) {
+        if (last == '\n' || last == CAnsiParser::kClearLineMark) // at the start of a line a Backspace does nothing
+            return;
+        // The whole character: its UTF-8 continuation bytes and its first byte.
+        std::size_t first = out.size() - 1;
+        while (first > shownUpTo && (static_cast<unsigned char>(out[first]) & 0xC0) == 0x80)
+            --first;
+        out.erase(first);
         return;
     }
     // The character it removes, if any, is already in the pane.

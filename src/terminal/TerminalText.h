@@ -18,9 +18,14 @@ public:
     // the same rule. Such Backspaces only ever lead the text after shownUpTo.
     void Append(const char* chunk, std::string& out, std::size_t shownUpTo = 0);
     void Reset() { m_crPending = false; }
+    // With ANSI display a lone CR returns to the start of the line, as on a
+    // terminal: it becomes CAnsiParser::kClearLineMark (progress lines
+    // rewrite themselves) instead of a line break.
+    void SetCrClearsLine(bool on) { m_crClearsLine = on; }
 
 private:
     static void Erase(std::string& out, std::size_t shownUpTo);
 
     bool m_crPending = false; // a CR arrived; its line break waits for the next byte
+    bool m_crClearsLine = false;
 };

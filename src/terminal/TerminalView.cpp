@@ -12,6 +12,8 @@
 #include <chrono>
 
 #include "core/IUserPrompt.h"
+#include "terminal/AnsiParser.h"
+#include "terminal/DeviceKeys.h"
 #include "terminal/HexView.h"
 #include "terminal/ReceivedTextQueue.h"
 
@@ -22,27 +24,6 @@ namespace {
 // device floods.
 constexpr size_t kFlushSlice = 64 << 10;
 constexpr qint64 kFlushBudgetNs = 4000000;
-
-// Received bytes above 0x7F (which the engine's sanitising never lets
-// through, but a sink may be fed directly) show as Latin-1, as the pane has
-// always shown bytes; the view holds UTF-8.
-void Latin1ToUtf8(std::string& text)
-{
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return;
-    std::string utf8;
-    utf8.reserve(text.size() + text.size() / 8);
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (b >> 6));
-            utf8 += static_cast<char>(0x80 | (b & 0x3F));
-        }
-    }
-    text.swap(utf8);
-}
 
 int64_t NowMs()
 {
@@ -84,6 +65,10 @@ CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceived
     setObjectName("terminal");
     setAccessibleName("Terminal");
     setContextMenuPolicy(Qt::NoContextMenu); // the right button pastes
+    // The colours of ANSI display: attribute n is xterm colour n.
+    for (int attribute = 1; attribute < 256; ++attribute)
+        SetAttributeColour(static_cast<uint8_t>(attribute),
+                           QColor::fromRgb(CAnsiParser::PaletteRgb(static_cast<uint8_t>(attribute))));
     m_received.SetDataWaitingHandler(
         [this] { QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); });
 }
@@ -108,24 +93,44 @@ void CVORLAView::FlushReceived()
 
 void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps)
 {
-    // Backspaces whose characters were already shown lead the slice; each
-    // removes the last character of the last line, never a line break.
-    const size_t erase = std::min(slice.find_first_not_of('\b'), slice.size());
-    for (size_t i = 0; i < erase && EraseLastChar(); ++i) {
+    // The slice is UTF-8 text with three kinds of byte the view applies
+    // itself: a Backspace whose character was already shown (it removes the
+    // last character of the last line, never a line break) and, with ANSI
+    // display, the marks of a colour change and of a line's clearing.
+    static constexpr char kApplied[] = {'\b', CAnsiParser::kAttributeMark, CAnsiParser::kClearLineMark, '\0'};
+    std::vector<std::pair<uint64_t, int64_t>> starts; // where each stamped line starts in the store
+    std::size_t nextStamp = 0, i = 0;
+    auto placeStampsBefore = [&](std::size_t end) {
+        for (; nextStamp < stamps.size() && stamps[nextStamp].offset < end; ++nextStamp) {
+            const std::size_t offset = stamps[nextStamp].offset;
+            starts.emplace_back(Store().End() + (offset > i ? offset - i : 0), stamps[nextStamp].ms);
+        }
+    };
+    while (i < slice.size()) {
+        const std::size_t special = std::min(slice.find_first_of(kApplied, i), slice.size());
+        placeStampsBefore(special);
+        if (special > i)
+            AppendText(std::string_view(slice).substr(i, special - i));
+        i = special;
+        if (i == slice.size())
+            break;
+        if (slice[i] == '\b') {
+            EraseLastChar();
+            i += 1;
+        } else if (slice[i] == CAnsiParser::kClearLineMark) {
+            ClearLastLine();
+            i += 1;
+        } else {
+            // The queue never cuts a mark; a short one at the end is ignored, never read past.
+            auto digit = [&](std::size_t at) {
+                const char c = at < slice.size() ? slice[at] : '0';
+                return c >= 'A' ? c - 'A' + 10 : c >= '0' && c <= '9' ? c - '0' : 0;
+            };
+            SetAttribute(static_cast<uint8_t>(digit(i + 1) * 16 + digit(i + 2)));
+            i += 3;
+        }
     }
-    slice.erase(0, erase);
-    // Where each stamped line starts in the store; bytes above 0x7F take two.
-    const uint64_t start = Store().End();
-    std::vector<std::pair<uint64_t, int64_t>> starts;
-    std::size_t wide = 0, counted = 0;
-    for (const auto& stamp : stamps) {
-        const std::size_t at = stamp.offset > erase ? stamp.offset - erase : 0;
-        for (; counted < at && counted < slice.size(); ++counted)
-            wide += static_cast<unsigned char>(slice[counted]) >= 0x80;
-        starts.emplace_back(start + at + wide, stamp.ms);
-    }
-    Latin1ToUtf8(slice);
-    AppendText(slice);
+    placeStampsBefore(std::string::npos);
     TimeNewLines(0);
     for (const auto& [pos, ms] : starts) {
         if (pos < Store().Begin() || pos >= Store().End())
@@ -135,6 +140,13 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
             m_lineTimes[line - m_timesBase] = ms;
     }
     TimeNewLines(NowMs()); // lines begun before a Clear Screen, say
+}
+
+void CVORLAView::ClearLastLine()
+{
+    const uint64_t start = Store().LineStart(Store().LineCount() - 1);
+    if (start < Store().End())
+        ReplaceRange(start, Store().End(), {});
 }
 
 void CVORLAView::TimeNewLines(int64_t ms)
@@ -275,7 +287,8 @@ bool CVORLAView::PreTranslateKey(QKeyEvent* event)
 {
     const int key = event->key();
     const Qt::KeyboardModifiers mods = event->modifiers();
-    if (key == Qt::Key_Control)
+    // A modifier on its own leaves the selection: Ctrl+Shift+C copies it.
+    if (key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta)
         return false;
     // Copy and paste keep the selection: Ctrl+C, Ctrl+V, Ctrl+Insert, Shift+Insert.
     if ((mods & Qt::ControlModifier) && (key == Qt::Key_C || key == Qt::Key_V || key == Qt::Key_Insert))
@@ -291,6 +304,8 @@ bool CVORLAView::event(QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         PreTranslateKey(key);
+        if (m_options.keysToDevice && SendKeyToDevice(key))
+            return true;
         if (m_owner.TranslateKey(key))
             return true;
     }
@@ -330,24 +345,69 @@ void CVORLAView::OnChar(QKeyEvent* event)
             CTextView::keyPressEvent(event);
         return;
     }
+    const bool isEnter = bytes == "\r";
+    SendTyped(isEnter ? EnterBytes() : bytes, isEnter);
+}
+
+void CVORLAView::SetSendCrLf(bool on)
+{
+    if (on)
+        m_options.enter = EEnterSends::CrLf;
+    else if (m_options.enter == EEnterSends::CrLf)
+        m_options.enter = EEnterSends::Lf;
+}
+
+std::string CVORLAView::EnterBytes() const
+{
+    switch (m_options.enter) {
+    case EEnterSends::Cr: return "\r";
+    case EEnterSends::CrLf: return "\r\n";
+    case EEnterSends::Lf: break;
+    }
+    return "\n";
+}
+
+bool CVORLAView::SendKeyToDevice(QKeyEvent* event)
+{
+    const int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && (key == Qt::Key_C || key == Qt::Key_V)) {
+        if (key == Qt::Key_V)
+            OnEditPaste();
+        else if (IsHexShown())
+            m_hex->Copy();
+        else
+            Copy();
+        return true;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !(mods & (Qt::AltModifier | Qt::MetaModifier))) {
+        SendTyped(EnterBytes(), true);
+        return true;
+    }
+    const std::string bytes = DeviceKeyBytes(*event);
+    if (bytes.empty())
+        return false;
+    SendTyped(bytes, false);
+    return true;
+}
+
+void CVORLAView::SendTyped(const std::string& bytes, bool isEnter)
+{
     ScrollToEnd(); // typing shows the end, as the text comes in there
     if (m_owner.OpenPort() == 0)
         return;
-
-    std::string out = bytes;
-    if (bytes == "\r")
-        out = m_options.sendCrLf ? "\r\n" : "\n"; // a CR is never sent on its own
-    m_keySender.Send(out); // returns at once; the echo below need not wait for the line
+    m_keySender.Send(bytes); // returns at once; the echo below need not wait for the line
 
     if (!m_options.localEcho)
         return;
     // Echo at the end, where the key rule has put the caret; Backspace
-    // removes the character before it, a line break included.
-    if (bytes == "\r")
+    // removes the character before it, a line break included. A key's
+    // escape sequence is not echoed: it would show as garbage.
+    if (isEnter)
         AppendText("\n");
-    else if (bytes == "\b")
+    else if (bytes == "\b" || bytes == "\x7f")
         EraseLastChar(true);
-    else
+    else if (bytes[0] != '\x1b' || bytes.size() == 1)
         AppendText(bytes);
     TimeNewLines(NowMs());
     MoveCaretToEnd();

@@ -55,7 +55,16 @@ public:
     bool PreTranslateKey(QKeyEvent* event);
     void SetWrap(bool wrap) { SetWrapping(wrap); }
     void SetLocalEcho(bool on) { m_options.localEcho = on; }
-    void SetSendCrLf(bool on) { m_options.sendCrLf = on; }
+    // The CR+LF check box: on chooses CR LF; off goes back to LF from CR LF
+    // and leaves a CR choice alone (the box shows only the CR LF choice).
+    void SetSendCrLf(bool on);
+    void SetEnterSends(EEnterSends enter) { m_options.enter = enter; }
+    // While on, every typed key goes to the device (see DeviceKeyBytes);
+    // copy and paste move to Ctrl+Shift+C and Ctrl+Shift+V.
+    void SetKeysToDevice(bool on) { m_options.keysToDevice = on; }
+    // Keys to Device: sends or handles the key (also for the hex view that
+    // covers the pane); false when it stays with the window.
+    bool SendKeyToDevice(QKeyEvent* event);
     const TerminalOptions& Options() const { return m_options; }
     void OnEditPaste();
     bool IsPasteBusy() const { return m_pasteBusy.load(); }
@@ -106,10 +115,14 @@ protected:
 
 private:
     void OnChar(QKeyEvent* event);
+    void SendTyped(const std::string& bytes, bool isEnter);
+    std::string EnterBytes() const;
     void StartPaste(const std::string& text);
     void PasteThread(std::string text);
     void ShowSlice(std::string& slice, const std::vector<CReceivedTextQueue::SLineStamp>& stamps = {});
     void ReportLostKeys();
+    // Empties the last line (ANSI display: a lone CR, an erase of the line).
+    void ClearLastLine();
     // Keeps one time per line of the store, then gives `ms` to lines with text and no time yet.
     void TimeNewLines(int64_t ms);
     void PlaceMargin();

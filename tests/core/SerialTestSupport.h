@@ -92,6 +92,9 @@ private:
 class CRecordingSink : public ITerminalSink {
 public:
     std::atomic<bool> blockUntilAborted{false};
+    std::atomic<bool> keepEscapesAndHighBytes{false};
+
+    bool WantsEscapesAndHighBytes() const override { return keepEscapesAndHighBytes.load(); }
 
     void AppendReceivedText(const char* chunk) override
     {

@@ -71,6 +71,21 @@ TEST_F(SerialReceive, EveryByteValueIsSanitisedTheSameForTerminalAndBuffer)
     EXPECT_EQ(m_sink.Text().find('\0'), std::string::npos);
 }
 
+TEST_F(SerialReceive, ATerminalShowingUtf8GetsEscAndHighBytesWhileTheBufferStaysSanitised)
+{
+    m_sink.keepEscapesAndHighBytes = true;
+    std::string bytes = "A", shown = "A", filed = "A";
+    for (int v = 1; v < 256; ++v) {
+        bytes += static_cast<char>(v);
+        const bool keep = (v >= 0x20 && v <= 0x7E) || (v >= 0x08 && v <= 0x0D);
+        filed += keep ? static_cast<char>(v) : '.';
+        shown += keep || v == 0x1B || v >= 0x80 ? static_cast<char>(v) : '.';
+    }
+    ChunksOf(bytes, 3);
+    EXPECT_EQ(m_sink.Text(), shown);
+    EXPECT_EQ(m_port.ReceiveBufferContents(), filed);
+}
+
 TEST_F(SerialReceive, ChunkBeginningWithBackspaceIsDeliveredAndStored)
 {
     // The terminal decides not to show it; the engine hands it over and files it.

@@ -146,14 +146,14 @@ private slots:
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(frame->Terminal()->Options().localEcho);
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(frame->Terminal()->Options().sendCrLf);
+        QVERIFY(frame->Terminal()->Options().SendsCrLf());
         QTest::mouseClick(bar->m_chkWrap, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(!frame->Terminal()->IsWrapping());
         QTest::mouseClick(bar->m_chkWrap, Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(frame->Terminal()->IsWrapping());
         QTest::mouseClick(bar->m_chkLocalEcho, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseClick(bar->m_chkCrLf, Qt::LeftButton, {}, QPoint(5, 5));
-        QVERIFY(!frame->Terminal()->Options().localEcho && !frame->Terminal()->Options().sendCrLf);
+        QVERIFY(!frame->Terminal()->Options().localEcho && !frame->Terminal()->Options().SendsCrLf());
     }
 
     // An accessibility tool's Toggle or Press acts as a click does.
@@ -170,7 +170,7 @@ private slots:
         act(bar->m_chkLocalEcho, toggle);
         act(bar->m_chkCrLf, toggle);
         act(bar->m_chkWrap, toggle);
-        QVERIFY(frame->Terminal()->Options().localEcho && frame->Terminal()->Options().sendCrLf);
+        QVERIFY(frame->Terminal()->Options().localEcho && frame->Terminal()->Options().SendsCrLf());
         QVERIFY(!frame->Terminal()->IsWrapping());
         act(bar->m_chkLocalEcho, toggle);
         act(bar->m_chkWrap, toggle);

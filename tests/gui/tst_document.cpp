@@ -329,6 +329,37 @@ private slots:
         QVERIFY(m_messages.isEmpty());
     }
 
+    // With ANSI and UTF-8 display on, the pane shows colours and characters
+    // without escape sequences, rewrites a progress line on CR and ESC [ 2 K,
+    // finds text across colour changes, and saves the text as it shows it.
+    void ansiAndUtf8DisplayShowColouredTextThatFindsAndSavesWithoutEscapes()
+    {
+        auto frame = MakeFrame();
+        frame->OnCommand(ID_VIEW_ANSI);
+        frame->OnCommand(ID_VIEW_UTF8);
+        CVORLAView* pane = frame->Terminal();
+        Receive(*frame, "\x1b[1;32mcaf\xC3");
+        Receive(*frame, "\xA9\x1b[0m ok\r\n 10%\r 55%\r\x1b[2K100%\r\nbad \xFF end\x1b]0;t\x07\r\n");
+        const QString shown = pane->toPlainText();
+        QCOMPARE(shown, QString::fromUtf8("caf\xC3\xA9 ok\n100%\nbad \xEF\xBF\xBD end\n"));
+        QCOMPARE(pane->TextColourAt(0), QColor(0x00, 0xFF, 0x00)); // bold green: bright green
+        QCOMPARE(pane->TextColourAt(3), QColor(0x00, 0xFF, 0x00)); // the é joined across reads
+        QCOMPARE(pane->TextColourAt(5), pane->palette().color(QPalette::Text));
+
+        QVERIFY(pane->Find(QString::fromUtf8("caf\xC3\xA9 ok"), SFindOptions{}));
+        QCOMPARE(pane->SelectedText(), QString::fromUtf8("caf\xC3\xA9 ok"));
+        const QString path = m_dir.filePath("ansi.txt");
+        frame->m_chooseSaveFile = [&](const QString&) { return path; };
+        frame->OnSaveAs();
+        QCOMPARE(ReadFile(path), shown.toUtf8());
+
+        // Off again: ESC shows as '.', as before.
+        frame->OnCommand(ID_VIEW_ANSI);
+        Receive(*frame, "\x1b[31mx");
+        QVERIFY(pane->toPlainText().endsWith(".[31mx"));
+        QCOMPARE(pane->TextColourAt(pane->toPlainText().size() - 1), pane->palette().color(QPalette::Text));
+    }
+
     void savedTextReopensAsShown()
     {
         // Bytes above 0x7F show as one character each; saving and opening

@@ -56,8 +56,10 @@ private slots:
         QCOMPARE(MenuTexts(frame->MenuAt(1)),
                  (QStringList{"&Copy\tCtrl+C", "&Paste\tCtrl+V", "Select A&ll\tCtrl+A", "-", "&Find...\tCtrl+F",
                               "F&ind Next\tF3", "-", "Send &Hex...", "-", "&Stop Script\tCtrl+Break"}));
-        QCOMPARE(MenuTexts(frame->MenuAt(2)), (QStringList{"&Status Bar", "&Timestamps", "He&x"}));
-        QCOMPARE(MenuTexts(frame->MenuAt(3)), (QStringList{"Set Vorla Font", "Reconnect Automatically"}));
+        QCOMPARE(MenuTexts(frame->MenuAt(2)), (QStringList{"&Status Bar", "&Timestamps", "He&x", "&ANSI Colours", "&UTF-8"}));
+        QCOMPARE(MenuTexts(frame->MenuAt(3)),
+                 (QStringList{"Set Vorla Font", "Reconnect Automatically", "-", "Enter Sends LF", "Enter Sends CR",
+                              "Enter Sends CR LF", "-", "&Keys to Device"}));
         QCOMPARE(MenuTexts(frame->MenuAt(4)), QStringList{"&About VORLA..."});
         QCOMPARE(frame->MenuAt(0)->actions()[0]->statusTip(), QString("Clear Terminal Screen"));
 

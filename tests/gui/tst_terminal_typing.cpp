@@ -1,3 +1,5 @@
+#include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QStatusBar>
 #include <QtTest>
@@ -7,9 +9,11 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandBar.h"
+#include "app/CommandIds.h"
 #include "app/MainFrame.h"
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
+#include "terminal/HexView.h"
 #include "terminal/TerminalView.h"
 
 // Typing in the terminal pane of the main window while the device on a real
@@ -121,6 +125,102 @@ private slots:
         QTest::keyClick(Pane(), 'q');
         QVERIFY(WaitIdle());
         QCOMPARE(m_lossReports, 2);
+    }
+
+    // Enter sends what the menu chose; the CR+LF box shows the CR LF choice
+    // and, unticked, goes back to LF without undoing a CR choice.
+    void enterSendsTheChosenLineEnd()
+    {
+        QCheckBox* box = m_frame->m_wndCommandBar->m_chkCrLf;
+        std::string expected;
+        auto enter = [&](const char* bytes) {
+            QTest::keyClick(Pane(), Qt::Key_Return);
+            expected += bytes;
+        };
+        enter("\n"); // the default
+        m_frame->OnCommand(ID_ENTER_CR);
+        QVERIFY(!box->isChecked());
+        enter("\r");
+        m_frame->OnCommand(ID_ENTER_CRLF);
+        QVERIFY(box->isChecked());
+        enter("\r\n");
+        m_frame->OnCommand(ID_ENTER_CR);
+        QVERIFY(!box->isChecked());
+        enter("\r");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 5));
+        enter("\r\n");
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, 5));
+        enter("\n");
+        QVERIFY(WaitUntil([&] { return Typed().size() >= expected.size(); }, 5000));
+        QVERIFY(WaitIdle());
+        QCOMPARE(Typed(), expected);
+    }
+
+    // With Keys to Device on, control, cursor, editing and function keys
+    // reach the device as a terminal sends them; copy and paste move to
+    // Ctrl+Shift+C/V and Ctrl+Tab still moves the focus. Off, Ctrl+C copies again.
+    void keysToDeviceSendsTheKeyTable()
+    {
+        Pane()->setFocus();
+        Pane()->LoadText("some text");
+        m_frame->OnCommand(ID_KEYS_TO_DEVICE);
+        QVERIFY(Pane()->Options().keysToDevice);
+        m_frame->OnCommand(ID_ENTER_CR);
+        const struct {
+            int key;
+            Qt::KeyboardModifiers mods;
+            const char* bytes;
+        } table[] = {
+            {Qt::Key_C, Qt::ControlModifier, "\x03"},  {Qt::Key_A, Qt::ControlModifier, "\x01"},
+            {Qt::Key_Z, Qt::ControlModifier, "\x1a"},  {Qt::Key_BracketLeft, Qt::ControlModifier, "\x1b"},
+            {Qt::Key_Escape, {}, "\x1b"},              {Qt::Key_Tab, {}, "\t"},
+            {Qt::Key_Backspace, {}, "\x7f"},           {Qt::Key_Delete, {}, "\x1b[3~"},
+            {Qt::Key_Up, {}, "\x1b[A"},                {Qt::Key_Down, {}, "\x1b[B"},
+            {Qt::Key_Right, {}, "\x1b[C"},             {Qt::Key_Left, {}, "\x1b[D"},
+            {Qt::Key_Home, {}, "\x1b[H"},              {Qt::Key_End, {}, "\x1b[F"},
+            {Qt::Key_PageUp, {}, "\x1b[5~"},           {Qt::Key_PageDown, {}, "\x1b[6~"},
+            {Qt::Key_Insert, {}, "\x1b[2~"},           {Qt::Key_F1, {}, "\x1bOP"},
+            {Qt::Key_F3, {}, "\x1bOR"},                {Qt::Key_F5, {}, "\x1b[15~"},
+            {Qt::Key_F6, {}, "\x1b[17~"},              {Qt::Key_F12, {}, "\x1b[24~"},
+            {Qt::Key_Return, {}, "\r"},                {Qt::Key_K, Qt::ControlModifier, "\x0b"},
+        };
+        std::string expected;
+        for (const auto& k : table) {
+            QTest::keyClick(Pane(), static_cast<Qt::Key>(k.key), k.mods);
+            expected += k.bytes;
+        }
+        QTest::keyClicks(Pane(), "ok");
+        expected += "ok";
+        // The line is never held here: '~' (the filler) ends sequences, so compare all bytes.
+        WaitUntil([&] { return m_device.Received().size() >= expected.size(); }, 5000);
+        QVERIFY(WaitIdle());
+        QCOMPARE(QByteArray::fromStdString(m_device.Received()).toHex(' '), QByteArray::fromStdString(expected).toHex(' '));
+        QCOMPARE(Pane()->Store().Text(), std::string("some text")); // Ctrl+K did not clear the screen
+
+        QApplication::clipboard()->clear();
+        Pane()->SelectAll();
+        QTest::keyClick(Pane(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString("some text"));
+        QTest::keyClick(Pane(), Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(m_frame->Console()->hasFocus());
+        Pane()->setFocus();
+        m_frame->OnCommand(ID_VIEW_HEX); // the hex view covers the pane and takes the keys
+        QVERIFY(Pane()->HexView()->hasFocus());
+        QTest::keyClick(Pane()->HexView(), Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(Pane()->HexView(), Qt::Key_Left);
+        expected += "\x03\x1b[D";
+        WaitUntil([&] { return m_device.Received().size() >= expected.size(); }, 5000);
+        QCOMPARE(m_device.Received(), expected);
+        m_frame->OnCommand(ID_VIEW_HEX);
+
+        m_frame->OnCommand(ID_KEYS_TO_DEVICE);
+        QApplication::clipboard()->clear();
+        Pane()->SelectAll();
+        QTest::keyClick(Pane(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString("some text"));
+        QTest::keyClick(Pane(), Qt::Key_Up);
+        QVERIFY(WaitIdle());
+        QCOMPARE(m_device.Received(), expected); // neither Ctrl+C nor Up went out
     }
 };
 
