@@ -305,6 +305,12 @@ std::string SpeedOf(const std::string& path)
 // with 128 + the signal within a second.
 TEST_F(VorlashTest, SignalDuringSendOutRClosesThePortAndExitsPromptly)
 {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer holds an asynchronous signal back until the thread the
+    // kernel chose next enters one of its interceptors; a condition wait it
+    // does not intercept keeps the signal for the whole 30 s read delay.
+    GTEST_SKIP() << "signal timing is not meaningful under ThreadSanitizer";
+#endif
     const std::string before = SpeedOf(m_modem.Path());
     CTempFile script("wait.tcl", "SetVorlaReadDelay 30000\nputs ready\nSendOutR \"AT\\r\"\nputs \"not interrupted\"\n");
     for (int signal : {SIGINT, SIGTERM}) {
