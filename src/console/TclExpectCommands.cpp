@@ -283,8 +283,8 @@ bool PreparePattern(Tcl_Interp* interp, SPattern& p)
 }
 
 struct SExpectArgs {
-    Tcl_Obj* channel = nullptr;
-    Tcl_Obj* timeout = nullptr;
+    Tcl_Obj* channel = nullptr; // an argument of the command itself
+    CObjRef timeout;            // held: in the braced form it is a word of the parsed list
     CPatternList patterns;
 };
 
@@ -304,7 +304,10 @@ bool ParseExpectArgs(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const 
             break;
         if (i + 1 >= objc)
             return Fail(interp, "Error : " + w + " needs a value") == TCL_OK;
-        (w == "-i" ? out.channel : out.timeout) = objv[++i];
+        if (w == "-i")
+            out.channel = objv[++i];
+        else
+            out.timeout = CObjRef(objv[++i]);
     }
     if (objc - i == 1 && IsBracedForm(objv[i])) {
         if (!ExpandBraced(interp, objv[i], words))
@@ -332,7 +335,7 @@ bool ParseExpectArgs(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[], const 
             } else if (w == "-timeout") {
                 if (++k >= words.size())
                     return Fail(interp, "Error : -timeout needs a value") == TCL_OK;
-                out.timeout = words[k].Get();
+                out.timeout = words[k];
             } else if (w == "-i") {
                 return Fail(interp, std::string("Error : -i must come before the patterns of ") + command) ==
                        TCL_OK;
@@ -483,7 +486,7 @@ int ExpectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* cons
     if (!ParseExpectArgs(interp, objc, objv, "expect", args))
         return TCL_ERROR;
     std::optional<Clock::duration> timeout;
-    if (!(args.timeout ? ReadTimeout(interp, args.timeout, timeout) : TimeoutVariable(interp, timeout)))
+    if (!(args.timeout.Get() ? ReadTimeout(interp, args.timeout.Get(), timeout) : TimeoutVariable(interp, timeout)))
         return TCL_ERROR;
     std::shared_ptr<CChannelSource> channel;
     std::unique_ptr<CByteSource> port;
@@ -817,7 +820,7 @@ int ExpectBackgroundCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl
     SExpectArgs args;
     if (!ParseExpectArgs(interp, objc, objv, "expect_background", args))
         return TCL_ERROR;
-    if (args.timeout)
+    if (args.timeout.Get())
         return Fail(interp, "Error : expect_background takes no -timeout");
     for (const SPattern& p : args.patterns) {
         if (!p.body.Get() || p.kind == EKind::Timeout || p.kind == EKind::Default)

@@ -120,6 +120,9 @@ TEST_F(TclExpect, TimeoutLeavesTheBufferAlone)
     EXPECT_EQ(Shown("expect -timeout 0.2 never {set r matched} timeout {set r timed-out}"), "timed-out");
     EXPECT_GE(MsSince(start), 200);
     EXPECT_EQ(Shown("proc p {} {set timeout 0.1; expect never}; p"), "");
+    // -timeout inside the braced form: its value is a word of the parsed list
+    // and must live as long as the wait (found by fuzzing: it was freed first).
+    EXPECT_EQ(Shown("expect {\n  -timeout 0.1 never {set r no} timeout {set r braced}\n}"), "braced");
     EXPECT_EQ(Shown("expect -timeout 0 answer {set expect_out(buffer)}"), "partial answer");
 
     std::size_t from = Start("set timeout 0.5; expect never {set r no} timeout {set r deadline}");
