@@ -24,6 +24,18 @@
 
 namespace serial_test {
 
+// Starts `device` as a silent simulated device: it answers nothing and
+// records what it receives.
+inline ::testing::AssertionResult StartSilent(CDevSim& device)
+{
+    CDevSim::SOptions options;
+    options.mode = CDevSim::EMode::Silent;
+    std::string error;
+    if (device.Start(options, error))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << error;
+}
+
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 

@@ -66,10 +66,7 @@ TEST(HexText, DumpOfReceivedBytesMatchesTheStreamAcrossChunksAndDrops)
     CRecordingPrompt prompt;
     CRecordingSink sink;
     CDevSim device;
-    CDevSim::SOptions options;
-    options.mode = CDevSim::EMode::Silent;
-    std::string error;
-    ASSERT_TRUE(device.Start(options, error)) << error;
+    ASSERT_TRUE(serial_test::StartSilent(device));
     CPortMap ports;
     ports.Map(1, device.Path());
     CReceivedBytes held(1000);

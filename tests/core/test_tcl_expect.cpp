@@ -31,10 +31,7 @@ protected:
 
     void Connect()
     {
-        CDevSim::SOptions options;
-        options.mode = CDevSim::EMode::Silent;
-        std::string error;
-        ASSERT_TRUE(m_device.Start(options, error)) << error;
+        ASSERT_TRUE(serial_test::StartSilent(m_device));
         m_ports.Map(1, m_device.Path());
         ASSERT_TRUE(m_port.Open("COM1")) << m_port.LastOpenError();
         serial_test::ApplyLineSettings(m_port);
@@ -196,10 +193,7 @@ TEST_F(TclExpect, WaitsEndOnCancelAndOnShutdown)
 {
     Connect();
     CDevSim second;
-    CDevSim::SOptions options;
-    options.mode = CDevSim::EMode::Silent;
-    std::string error;
-    ASSERT_TRUE(second.Start(options, error)) << error;
+    ASSERT_TRUE(serial_test::StartSilent(second));
     ASSERT_EQ(Shown("set c [open " + second.Path() + " r+]; string range $c 0 3"), "file");
     for (const char* line : {"expect -timeout -1 never", "expect -i $c -timeout -1 never", "after 60000"}) {
         SCOPED_TRACE(line);
@@ -220,10 +214,7 @@ TEST_F(TclExpect, WaitsEndOnCancelAndOnShutdown)
 TEST_F(TclExpect, DashIWorksOnASecondPseudoTerminal)
 {
     CDevSim second;
-    CDevSim::SOptions options;
-    options.mode = CDevSim::EMode::Silent;
-    std::string error;
-    ASSERT_TRUE(second.Start(options, error)) << error;
+    ASSERT_TRUE(serial_test::StartSilent(second));
     EXPECT_EQ(Shown("expect x {}"), "Error : No Port Open to expect data from");
     EXPECT_EQ(Shown("set c [open " + second.Path() + " r+]; fconfigure $c -mode 115200,n,8,1; string range $c 0 3"),
               "file");

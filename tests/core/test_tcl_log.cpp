@@ -19,10 +19,7 @@ protected:
     {
         m_dir = std::filesystem::temp_directory_path() / ("vorla_tcllog_" + std::to_string(getpid()));
         std::filesystem::create_directories(m_dir);
-        CDevSim::SOptions options;
-        options.mode = CDevSim::EMode::Silent;
-        std::string error;
-        ASSERT_TRUE(m_device.Start(options, error)) << error;
+        ASSERT_TRUE(serial_test::StartSilent(m_device));
         m_ports.Map(1, m_device.Path());
         m_port.AttachTerminal(&m_sink);
         m_port.AddByteObserver(&m_tcl.owner.log);

@@ -575,10 +575,7 @@ TEST_F(TclSerial, LongBreakEndsOnCancelAndOnClose)
 TEST_F(TclSerial, DashIWorksOnATclSerialChannel)
 {
     CDevSim second;
-    CDevSim::SOptions options;
-    options.mode = CDevSim::EMode::Silent;
-    std::string error;
-    ASSERT_TRUE(second.Start(options, error)) << error;
+    ASSERT_TRUE(serial_test::StartSilent(second));
     const std::string chan = Result("set c [open " + second.Path() + " r+]; fconfigure $c -mode 9600,n,8,1; set c");
     const std::string noLines =
         "Error : the device has no modem lines (" + chan + ": Inappropriate ioctl for device)\n";

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "core/IUserPrompt.h"
+#include "devsim/DevSim.h"
+#include "serial/PortMap.h"
 #include "widgets/TextView.h"
 
 // Waits, processing events, until pred() holds or the deadline passes.
@@ -63,4 +65,18 @@ inline QString LastLine(const CTextView* pane)
     const CLineStore& store = pane->Store();
     const qint64 start = static_cast<qint64>(store.LineStart(store.LineCount() - 1) - store.Begin());
     return pane->TextRange(start, pane->CharacterCount());
+}
+
+// Starts `device` as a silent simulated device and makes it COM2, the only
+// port in `ports`. Returns the reason when the device cannot start.
+inline std::string MapSilentDeviceAsCom2(CDevSim& device, CPortMap& ports)
+{
+    CDevSim::SOptions options;
+    options.mode = CDevSim::EMode::Silent;
+    std::string error;
+    if (!device.Start(options, error))
+        return error.empty() ? "the simulated device did not start" : error;
+    ports.Build({}, [](const char*) { return nullptr; }, {});
+    ports.Map(2, device.Path());
+    return {};
 }

@@ -34,6 +34,19 @@ class TestConsolePane : public QObject {
         IUserPrompt& m_prompt;
     };
 
+    // A real interpreter printing into a pane, with no port open.
+    struct SLiveInterpreter {
+        SLiveInterpreter(CConsoleView& pane, IUserPrompt& prompt) : port(prompt, ports), owner(pane, port, prompt)
+        {
+            host.SetMainWindow(&owner);
+            host.AttachConsole();
+        }
+        CPortMap ports;
+        CSerialPort port;
+        CHostOwner owner;
+        CTclHost host; // last: ends before what it reaches
+    };
+
     struct Fixture : IConsolePaneOwner {
         CUiBridge bridge;
         CRecordingPrompt prompt;
@@ -181,12 +194,8 @@ private slots:
     void floodingInterpreterWaitsAtTheBoundAndShutsDown()
     {
         Fixture f;
-        CPortMap ports;
-        CSerialPort port(f.prompt, ports);
-        CHostOwner owner(f.pane, port, f.prompt);
-        CTclHost host;
-        host.SetMainWindow(&owner);
-        host.AttachConsole();
+        SLiveInterpreter live(f.pane, f.prompt);
+        CTclHost& host = live.host;
         host.SubmitCommandText("set s [string repeat x 999]; while 1 {puts $s}\n");
         const std::size_t bound = CConsoleView::kOutputBacklog;
         QElapsedTimer clock;
@@ -214,12 +223,8 @@ private slots:
         Fixture f;
         constexpr std::size_t kCapacity = 256 << 10;
         f.pane.SetCapacity(kCapacity);
-        CPortMap ports;
-        CSerialPort port(f.prompt, ports);
-        CHostOwner owner(f.pane, port, f.prompt);
-        CTclHost host;
-        host.SetMainWindow(&owner);
-        host.AttachConsole();
+        SLiveInterpreter live(f.pane, f.prompt);
+        CTclHost& host = live.host;
         host.SubmitCommandText("set i 0; while 1 {puts [incr i]}\n");
         QVERIFY(WaitUntil([&] { return f.pane.Store().DroppedLines() > 0; }, 30000));
         f.Type("abc");
@@ -252,12 +257,8 @@ private slots:
     void longOutputLineStandsWholeAboveTheInput()
     {
         Fixture f;
-        CPortMap ports;
-        CSerialPort port(f.prompt, ports);
-        CHostOwner owner(f.pane, port, f.prompt);
-        CTclHost host;
-        host.SetMainWindow(&owner);
-        host.AttachConsole();
+        SLiveInterpreter live(f.pane, f.prompt);
+        CTclHost& host = live.host;
         f.Type("abc");
         host.SubmitCommandText("puts [string repeat z 1000000]; puts after\n");
         QVERIFY(WaitUntil([&] { return f.pane.toPlainText().contains("after"); }, 20000));

@@ -25,12 +25,8 @@ private slots:
     {
         QDir::setCurrent(QDir::tempPath());
         QCOMPARE(QGuiApplication::platformName(), QString("xcb"));
-        CDevSim::SOptions options;
-        options.mode = CDevSim::EMode::Silent;
-        std::string error;
-        QVERIFY2(m_device.Start(options, error), error.c_str());
-        m_ports.Build({}, [](const char*) { return nullptr; }, {});
-        m_ports.Map(2, m_device.Path());
+        const std::string error = MapSilentDeviceAsCom2(m_device, m_ports);
+        QVERIFY2(error.empty(), error.c_str());
     }
 
     void keysTypedOnTheKeyboardReachTheDevice()
