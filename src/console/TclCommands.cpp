@@ -14,8 +14,6 @@
 
 namespace {
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
 const char* const kHelpLines[] = {
     "pwd\t\t\t\t(prints present working directory) \n",
     "dir\t\t\t\t(prints files/dir present in pwd)\n",
@@ -162,6 +160,12 @@ int CancelledResult(Tcl_Interp* interp)
     if (Tcl_Canceled(interp, TCL_LEAVE_ERR_MSG) == TCL_ERROR)
         return TCL_ERROR;
     Tcl_SetObjResult(interp, Tcl_NewStringObj("eval canceled", -1));
+    return TCL_ERROR;
+}
+
+int Fail(Tcl_Interp* interp, const std::string& text)
+{
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
     return TCL_ERROR;
 }
 

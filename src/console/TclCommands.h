@@ -28,6 +28,11 @@ public:
     virtual const CCancelSignal* CancelSignal() = 0;
 };
 
+// The context an added command was registered with.
+inline ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
+// Leaves `text` as the command's error result; returns TCL_ERROR.
+int Fail(Tcl_Interp* interp, const std::string& text);
+
 // Registers the added commands on interp, in their fixed order.
 void RegisterTclCommands(Tcl_Interp* interp, ITclCommandContext* context);
 // A line `help` prints after the fixed ones (before help and exit), for

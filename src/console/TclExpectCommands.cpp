@@ -42,14 +42,6 @@ const char kNoPortExpect[] = "Error : No Port Open to expect data from";
 const char kNoPortSend[] = "Error : No Port Open to send data out";
 const char kStateKey[] = "vorla::expect";
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-    return TCL_ERROR;
-}
-
 Tcl_Obj* BytesObj(std::string_view bytes, std::size_t from = 0, std::size_t to = std::string::npos)
 {
     to = std::min(to, bytes.size());

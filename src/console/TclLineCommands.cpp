@@ -18,14 +18,6 @@ namespace {
 constexpr int kDefaultBreakMs = 250;
 const char kNegativeDurationError[] = "Error : duration must not be negative";
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-    return TCL_ERROR;
-}
-
 bool Cancelled(ITclCommandContext* context)
 {
     const CCancelSignal* cancel = context->CancelSignal();

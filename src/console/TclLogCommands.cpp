@@ -12,14 +12,6 @@
 
 namespace {
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-    return TCL_ERROR;
-}
-
 CSessionLog* Log(ClientData clientData)
 {
     auto* owner = dynamic_cast<ITclLogOwner*>(Context(clientData)->Owner());

@@ -13,14 +13,6 @@
 
 namespace {
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-    return TCL_ERROR;
-}
-
 Tcl_Obj* NewString(const std::string& text) { return Tcl_NewStringObj(text.data(), static_cast<int>(text.size())); }
 
 ITclPortOwner* PortOwner(ClientData clientData)

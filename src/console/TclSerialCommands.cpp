@@ -19,14 +19,6 @@ const char kNoPortError[] = "Error : No Port Open to send data out";
 const char kNegativeDelayError[] = "Error : delay must not be negative";
 const char kNegativeSizeError[] = "Error : buffer size must not be negative";
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, const std::string& text)
-{
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.data(), static_cast<int>(text.size())));
-    return TCL_ERROR;
-}
-
 int Succeed(Tcl_Interp* interp, Tcl_Obj* result)
 {
     Tcl_SetObjResult(interp, result);

@@ -16,9 +16,7 @@
 
 namespace {
 
-ITclCommandContext* Context(ClientData clientData) { return static_cast<ITclCommandContext*>(clientData); }
-
-int Fail(Tcl_Interp* interp, std::string text)
+int FailWithWindowText(Tcl_Interp* interp, std::string text)
 {
     // The window's texts end in blanks that only its console needed.
     while (!text.empty() && text.back() == ' ')
@@ -58,18 +56,18 @@ const char kNoSession[] = "Error : no port to open here";
 static int ConnectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 {
     if (objc != 2)
-        return Fail(interp, "Error : wrong # args: should be \"Connect COMn\"");
+        return FailWithWindowText(interp, "Error : wrong # args: should be \"Connect COMn\"");
     const std::string name = Tcl_GetString(objv[1]);
     const int n = CPortMap::PortNumber(name);
     if (n == 0)
-        return Fail(interp, "Error : unknown port \"" + name + "\": should be COM1 to COM8");
+        return FailWithWindowText(interp, "Error : unknown port \"" + name + "\": should be COM1 to COM8");
     CPortSession* session = Session(clientData);
     if (!session)
-        return Fail(interp, kNoSession);
+        return FailWithWindowText(interp, kNoSession);
     SResult settings;
     const SResult opened = session->Connect(n, settings);
     if (!opened.ok)
-        return Fail(interp, WithReason(opened));
+        return FailWithWindowText(interp, WithReason(opened));
     if (!settings.ok)
         if (ITclHostOwner* owner = Context(clientData)->Owner())
             owner->Prompt().ShowMessage(WithReason(settings), Context(clientData)->CancelSignal());
@@ -79,13 +77,13 @@ static int ConnectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_O
 static int DisConnectCmd(ClientData clientData, Tcl_Interp* interp, int objc, Tcl_Obj* const[])
 {
     if (objc != 1)
-        return Fail(interp, "Error : wrong # args: should be \"DisConnect\"");
+        return FailWithWindowText(interp, "Error : wrong # args: should be \"DisConnect\"");
     CPortSession* session = Session(clientData);
     if (!session)
-        return Fail(interp, kNoSession);
+        return FailWithWindowText(interp, kNoSession);
     int closed = 0;
     const SResult result = session->Disconnect(closed);
-    return result.ok ? TCL_OK : Fail(interp, result.message);
+    return result.ok ? TCL_OK : FailWithWindowText(interp, result.message);
 }
 
 // PortSettings ?-baud n? ?-data 5..8? ?-parity p? ?-stop s? ?-flow f?:
@@ -96,7 +94,7 @@ static int PortSettingsCmd(ClientData clientData, Tcl_Interp* interp, int objc, 
     const char kUsage[] = "Error : wrong # args: should be \"PortSettings ?-baud n? ?-data 5..8? "
                           "?-parity none|odd|even|mark|space? ?-stop 1|1.5|2? ?-flow none|xonxoff|rtscts?\"";
     if (objc % 2 == 0)
-        return Fail(interp, kUsage);
+        return FailWithWindowText(interp, kUsage);
     SLineChoice choice;
     for (int i = 1; i < objc; i += 2) {
         const std::string option = Tcl_GetString(objv[i]);
@@ -124,21 +122,21 @@ static int PortSettingsCmd(ClientData clientData, Tcl_Interp* interp, int objc, 
             ok = ParseFlowWord(value, flow, error);
             choice.flow = flow;
         } else {
-            return Fail(interp, "Error : unknown option \"" + option + "\": should be -baud, -data, -parity, -stop or -flow");
+            return FailWithWindowText(interp, "Error : unknown option \"" + option + "\": should be -baud, -data, -parity, -stop or -flow");
         }
         if (!ok)
-            return Fail(interp, "Error : " + error);
+            return FailWithWindowText(interp, "Error : " + error);
     }
     CPortSession* session = Session(clientData);
     if (!session)
-        return Fail(interp, kNoSession);
+        return FailWithWindowText(interp, kNoSession);
     const SResult result = objc == 1 ? SResult::Success() : session->ChangeSettings(choice);
     DCB dcb;
     const SResult read = session->ReadSettings(dcb);
     if (!result.ok)
-        return Fail(interp, WithReason(result));
+        return FailWithWindowText(interp, WithReason(result));
     if (!read.ok)
-        return Fail(interp, read.message);
+        return FailWithWindowText(interp, read.message);
     return Succeed(interp, DescribeLineSettings(dcb));
 }
 
