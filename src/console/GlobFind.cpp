@@ -93,6 +93,11 @@ bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFou
     const bool atEnd = n > 0 && pattern[n - 1] == '$' && (n < 2 || pattern[n - 2] != '\\');
     if (atEnd)
         pattern.remove_suffix(1);
+    // Once the part before the first * has matched from some start and the
+    // rest failed, no later start can do better, so the search stops there.
+    // A range that ends in ']' breaks that: where its class ends, and so
+    // where the rest begins, depends on the character matched.
+    const bool fixedPrefix = pattern.find("-]") == std::string_view::npos;
     for (std::size_t s = 0; s <= text.size(); ++s) {
         bool reachedStar = false;
         const std::size_t end = MatchAt(text, pattern, s, nocase, atEnd, reachedStar);
@@ -100,7 +105,7 @@ bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFou
             found = {s, end};
             return true;
         }
-        if (reachedStar || atStart)
+        if ((reachedStar && fixedPrefix) || atStart)
             return false;
     }
     return false;
