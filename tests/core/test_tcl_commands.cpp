@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "TclTestSupport.h"
+#include "TempDir.h"
 #include "console/TclCommands.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
@@ -19,27 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const SConsoleEntry kPrompt{kConsolePrompt, kConsoleNotice};
-
-// A fresh directory (its name holds a blank), removed with its contents.
-class CTempDir {
-public:
-    CTempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "vorla tcl XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            m_path = pattern;
-    }
-    ~CTempDir()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ignored);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
 
 // Makes dir the process's current directory while it lives.
 class CCurrentDir {
@@ -121,7 +99,7 @@ TEST(TclCommands, HelpPrintsOneLinePerCommand)
 
 TEST(TclCommands, DirListsTheCurrentDirectoryThenAnEmptyLine)
 {
-    CTempDir dir;
+    CTempDir dir("vorla tcl");
     ASSERT_FALSE(dir.Path().empty());
     WriteFile(dir.Path() + "/a.txt", "a");
     WriteFile(dir.Path() + "/with blank", "b");
@@ -146,7 +124,7 @@ TEST(TclCommands, PwdAndDirInARemovedDirectoryPrintNothingButTheEmptyLine)
 {
     CTclHostHarness h;
     {
-        CTempDir dir;
+        CTempDir dir("vorla tcl");
         ASSERT_FALSE(dir.Path().empty());
         CCurrentDir here(dir.Path());
         fs::remove(dir.Path());
@@ -211,7 +189,7 @@ TEST(TclCommands, RunScriptSourcesExactlyTheChosenFile)
         "~tilde.tcl",
         "uni\xc3\xa9.tcl",
     };
-    CTempDir dir;
+    CTempDir dir("vorla tcl");
     ASSERT_FALSE(dir.Path().empty());
     for (size_t i = 0; i < names.size(); ++i)
         WriteFile(dir.Path() + "/" + names[i], "set ::sourced " + std::to_string(i) + "\nreturn ok-" + std::to_string(i));
@@ -236,7 +214,7 @@ TEST(TclCommands, RunScriptSourcesExactlyTheChosenFile)
 
 TEST(TclCommands, RunScriptReadsUtf8AndReportsUnreadableFilesInRed)
 {
-    CTempDir dir;
+    CTempDir dir("vorla tcl");
     ASSERT_FALSE(dir.Path().empty());
     WriteFile(dir.Path() + "/utf.tcl", "puts \"\xc3\xa9t\xc3\xa9\"\n");
     CTclHostHarness h;
