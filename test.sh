@@ -34,7 +34,7 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/n
   scripts/build-windows.sh --test 2>&1 | tee "$log"
   rc=${PIPESTATUS[0]}
   if [ "$rc" -eq 0 ]; then
-    summaries+=("windows: $(grep -E 'tests? (passed|skipped)|PASSED' "$log" | tr '\n' ' ')")
+    summaries+=("windows: $(grep -E '^\[  (PASSED|SKIPPED) ' "$log" | tr '\n' ' ')")
   else
     failed+=("windows")
     summaries+=("windows: failed (see above)")
