@@ -26,6 +26,22 @@ for preset in default asan tsan; do
   [ "$rc" -ne 0 ] && failed+=("$preset")
 done
 
+# The Windows build of the core, vorlash and the core tests, run under Wine.
+# Tcl is built once into a cache outside the tree (a few minutes the first time).
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+  echo "=== windows: cross build and core tests under Wine"
+  log=$(mktemp)
+  scripts/build-windows.sh --test 2>&1 | tee "$log"
+  rc=${PIPESTATUS[0]}
+  if [ "$rc" -eq 0 ]; then
+    summaries+=("windows: $(grep -E '^\[  (PASSED|SKIPPED) ' "$log" | tr '\n' ' ')")
+  else
+    failed+=("windows")
+    summaries+=("windows: failed (see above)")
+  fi
+  rm -f "$log"
+fi
+
 # Every fuzz target for a short while, so that a regression in a parser shows.
 echo "=== fuzz: every target for 20 s"
 if scripts/fuzz.sh 20; then

@@ -17,6 +17,9 @@ packages=(
   dpkg-dev desktop-file-utils appstream lintian groff-base
   # vorlash's JUnit report is checked with xmllint (tests/shell)
   libxml2-utils
+  # the Windows cross build and its tests under Wine (scripts/build-windows.sh);
+  # dpkg-dev and the keyring fetch the Tcl sources, googletest gives GoogleTest's
+  g++-mingw-w64-x86-64-posix wine wine64 debian-archive-keyring
 )
 
 missing=()

@@ -99,6 +99,13 @@ void CPortMap::Build(const std::map<int, std::string>& explicitPaths,
                 return true;
         return false;
     };
+    // A device named like a port (Windows lists its ports as COM1, COM2...)
+    // keeps its own number; the others fill the numbers left, in order.
+    for (const auto& path : present) {
+        const int own = PortNumber(path);
+        if (own && !taken(path) && m_entries[own].path.empty())
+            map(own, path, ESource::Present);
+    }
     int n = 1;
     for (const auto& path : present) {
         if (taken(path))
@@ -213,7 +220,8 @@ bool CPortMap::Update(const std::vector<SSerialDevice>& devices,
     for (std::size_t j = 0; j < devices.size(); ++j) {
         if (taken[j])
             continue;
-        int free = 0;
+        const int own = PortNumber(devices[j].path);
+        int free = own && m_entries[own].path.empty() ? own : 0;
         for (int n = 1; n <= kPortCount && !free; ++n)
             if (m_entries[n].path.empty())
                 free = n;

@@ -6,7 +6,9 @@
 // Turns SIGINT and SIGTERM into calls on a thread of its own: the signal
 // handler only writes the signal's number into a pipe (all it may safely
 // do), and the watcher thread reads it and calls the handler, which may
-// lock, cancel and close like any code. (linux/SignalWatcher.cpp)
+// lock, cancel and close like any code. (linux/SignalWatcher.cpp; on
+// Windows, win32/SignalWatcher.cpp turns Ctrl+C and Ctrl+Break into SIGINT
+// and the console's close, log-off and shut-down into SIGTERM.)
 class CSignalWatcher {
 public:
     using Handler = std::function<void(int signal)>;

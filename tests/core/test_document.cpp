@@ -7,17 +7,13 @@
 #include <unistd.h>
 
 #include "app/VorlaDoc.h"
+#include "TempDir.h"
 
 namespace {
 
 struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char pattern[] = "/tmp/vorla-doc-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    CTempDir dir{"vorla-doc"};
+    const std::string& path = dir.Path();
 };
 
 std::string ReadAll(const std::string& path)

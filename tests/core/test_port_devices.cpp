@@ -95,3 +95,28 @@ TEST(PortDevices, PermissionHintNamesTheGroupAndTheFix)
     const std::string reason = PermissionDeniedReason(device);
     EXPECT_NE(reason.find("which this session is in, but its mode 0600"), std::string::npos) << reason;
 }
+
+// The Linux scan of /dev and sysfs behind CPortMap::Build.
+TEST(PortMap, PresentDevicesInFamilyThenNumericOrder)
+{
+    char dir[] = "/tmp/vorla-dev-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string dev = std::string(dir) + "/dev", sys = std::string(dir) + "/sys";
+    mkdir(dev.c_str(), 0700);
+    mkdir(sys.c_str(), 0700);
+    for (const char* name : {"ttyS1", "ttyUSB10", "ttyACM0", "ttyUSB2", "ttyS0", "ttyS5", "tty0", "ttyUSBx", "ttyS"})
+        std::ofstream(dev + "/" + name).put('\n');
+    // ttyS0 has no UART behind it (type 0); ttyS1 has one; ttyS5 has no sysfs entry.
+    for (auto [name, type] : {std::pair{"ttyS0", "0"}, std::pair{"ttyS1", "4"}}) {
+        mkdir((sys + "/" + name).c_str(), 0700);
+        std::ofstream(sys + "/" + name + "/type") << type << "\n";
+    }
+    auto found = FindSerialDevices(dev, sys);
+    std::vector<std::string> expected;
+    for (const char* name : {"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS1", "ttyS5"})
+        expected.push_back(dev + "/" + name);
+    EXPECT_EQ(found, expected);
+    EXPECT_TRUE(FindSerialDevices(std::string(dir) + "/missing", sys).empty());
+    std::string cleanup = std::string("rm -rf ") + dir;
+    EXPECT_EQ(std::system(cleanup.c_str()), 0);
+}

@@ -5,8 +5,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "serial/PortMap.h"
 #include "serial/SerialLine.h"
@@ -94,30 +92,6 @@ TEST(PortMap, PortNumbers)
     EXPECT_EQ(CPortMap::PortNumber("COM8"), 8);
     for (const char* bad : {"COM0", "COM9", "COM10", "COM", "com1", "", "XCOM1"})
         EXPECT_EQ(CPortMap::PortNumber(bad), 0) << bad;
-}
-
-TEST(PortMap, PresentDevicesInFamilyThenNumericOrder)
-{
-    char dir[] = "/tmp/vorla-dev-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string dev = std::string(dir) + "/dev", sys = std::string(dir) + "/sys";
-    mkdir(dev.c_str(), 0700);
-    mkdir(sys.c_str(), 0700);
-    for (const char* name : {"ttyS1", "ttyUSB10", "ttyACM0", "ttyUSB2", "ttyS0", "ttyS5", "tty0", "ttyUSBx", "ttyS"})
-        std::ofstream(dev + "/" + name).put('\n');
-    // ttyS0 has no UART behind it (type 0); ttyS1 has one; ttyS5 has no sysfs entry.
-    for (auto [name, type] : {std::pair{"ttyS0", "0"}, std::pair{"ttyS1", "4"}}) {
-        mkdir((sys + "/" + name).c_str(), 0700);
-        std::ofstream(sys + "/" + name + "/type") << type << "\n";
-    }
-    auto found = FindSerialDevices(dev, sys);
-    std::vector<std::string> expected;
-    for (const char* name : {"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS1", "ttyS5"})
-        expected.push_back(dev + "/" + name);
-    EXPECT_EQ(found, expected);
-    EXPECT_TRUE(FindSerialDevices(std::string(dir) + "/missing", sys).empty());
-    std::string cleanup = std::string("rm -rf ") + dir;
-    EXPECT_EQ(std::system(cleanup.c_str()), 0);
 }
 
 namespace {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +15,7 @@
 
 #include "core/IUserPrompt.h"
 #include "app/SettingsFile.h"
+#include "TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -35,46 +34,22 @@ public:
     std::vector<std::string> messages;
 };
 
-// A fresh directory under the system's temp dir, removed with its content.
-class CTempDir {
-public:
-    CTempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "vorla-settings-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = tmpl;
-    }
-    ~CTempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    CTempDir(const CTempDir&) = delete;
-    CTempDir& operator=(const CTempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // Restores the process's current directory when it goes.
 class CCwdGuard {
 public:
-    CCwdGuard() : m_fd(open(".", O_RDONLY | O_DIRECTORY)) {}
+    CCwdGuard() : m_saved(fs::current_path()) {}
     ~CCwdGuard()
     {
-        if (m_fd >= 0) {
-            if (fchdir(m_fd) != 0)
-                std::abort();
-            close(m_fd);
-        }
+        std::error_code ec;
+        fs::current_path(m_saved, ec);
+        if (ec)
+            std::abort();
     }
     CCwdGuard(const CCwdGuard&) = delete;
     CCwdGuard& operator=(const CCwdGuard&) = delete;
 
 private:
-    int m_fd;
+    fs::path m_saved;
 };
 
 void WriteFile(const std::string& path, const std::string& content)
@@ -122,7 +97,7 @@ std::string WithCrLf(const std::string& s)
 
 TEST(SettingsFile, WrittenFileHasTheTenLinesAndReadsBackSilently)
 {
-    CTempDir dir;
+    CTempDir dir("vorla-settings");
     CRecordingPrompt prompt;
     CSettingsFile settings(prompt);
     settings.SetDirectory(dir.Path());
@@ -182,7 +157,7 @@ TEST(SettingsFile, ReadingTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CTempDir dir;
+        CTempDir dir("vorla-settings");
         CRecordingPrompt prompt;
         CSettingsFile settings(prompt);
         settings.SetDirectory(dir.Path());
@@ -195,7 +170,7 @@ TEST(SettingsFile, ReadingTable)
 
 TEST(SettingsFile, MissingFileIsSilent)
 {
-    CTempDir dir;
+    CTempDir dir("vorla-settings");
     CRecordingPrompt prompt;
     CSettingsFile settings(prompt);
     settings.SetDirectory(dir.Path());
@@ -208,7 +183,7 @@ TEST(SettingsFile, MissingFileIsSilent)
 
 TEST(SettingsFile, UnwritableLocationGivesTheWriteMessage)
 {
-    CTempDir dir;
+    CTempDir dir("vorla-settings");
     CRecordingPrompt prompt;
     CSettingsFile settings(prompt);
 
@@ -226,7 +201,7 @@ TEST(SettingsFile, UnwritableLocationGivesTheWriteMessage)
 
     // Opening works but the data cannot be stored: a full device.
     if (access("/dev/full", W_OK) == 0) {
-        CTempDir full;
+        CTempDir full("vorla-settings");
         settings.SetDirectory(full.Path());
         fs::create_symlink("/dev/full", settings.Path());
         EXPECT_FALSE(settings.WriteSettingsFile());
@@ -234,7 +209,7 @@ TEST(SettingsFile, UnwritableLocationGivesTheWriteMessage)
     }
 
     // Usable again once the location is.
-    CTempDir good;
+    CTempDir good("vorla-settings");
     settings.SetDirectory(good.Path());
     prompt.messages.clear();
     EXPECT_TRUE(settings.WriteSettingsFile());
@@ -243,8 +218,8 @@ TEST(SettingsFile, UnwritableLocationGivesTheWriteMessage)
 
 TEST(SettingsFile, DirectoryIsCapturedOnceFromTheCurrentDirectory)
 {
-    CTempDir dir;
-    CTempDir other;
+    CTempDir dir("vorla-settings");
+    CTempDir other("vorla-settings");
     CCwdGuard guard;
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
     char cwd[PATH_MAX];
@@ -264,10 +239,8 @@ TEST(SettingsFile, DirectoryIsCapturedOnceFromTheCurrentDirectory)
 // 260 do not, and then the path is the empty directory plus "/VORLA.ini".
 TEST(SettingsFile, DirectoryLengthLimit)
 {
-    CTempDir dir;
-    char real[PATH_MAX];
-    ASSERT_NE(realpath(dir.Path().c_str(), real), nullptr);
-    std::string base = real;
+    CTempDir dir("vorla-settings");
+    std::string base = fs::canonical(dir.Path()).generic_string();
     ASSERT_LT(base.size() + 2, 259u);
     // Add parts "/ddd..." until the directory is exactly 259 long; a child
     // "c" of it makes 261.
@@ -319,7 +292,7 @@ TEST(SettingsFile, ReadSettingsLineTable)
         {"a\r\r\n", {"a\r"}},
         {std::string("x\0y\n", 4), {std::string("x\0y", 3)}},
     };
-    CTempDir dir;
+    CTempDir dir("vorla-settings");
     const std::string path = dir.Path() + "/lines";
     for (const Case& c : cases) {
         WriteFile(path, c.content);
@@ -354,7 +327,7 @@ TEST(SettingsFile, SquashSettingsLineTable)
 // end without a crash or a hang.
 TEST(SettingsFile, LargeRandomFilesAreReadSafely)
 {
-    CTempDir dir;
+    CTempDir dir("vorla-settings");
     CRecordingPrompt prompt;
     CSettingsFile settings(prompt);
     settings.SetDirectory(dir.Path());

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "TclTestSupport.h"
+#include "TempDir.h"
 
 using namespace std::chrono;
 
@@ -284,10 +284,8 @@ TEST(TclHost, DeepRecursionIsAnErrorNotACrash)
 // shows the message only, as Tcl's own consoles do.
 TEST(TclHost, RunScriptErrorsNameTheFileAndLine)
 {
-    char path[] = "/tmp/vorla-script-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    CTempDir dir("vorla-script");
+    const std::string path = dir.Path() + "/script.tcl";
     const std::string file = std::string("    (file \"") + path + "\" line ";
     const std::string noSuch = "invalid command name \"nosuch\"\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -308,5 +306,4 @@ TEST(TclHost, RunScriptErrorsNameTheFileAndLine)
     }
     std::ofstream(path) << cases[0].first;
     EXPECT_EQ(h.Run(MakeSourceCommand(path) + "\n"), (std::vector<SConsoleEntry>{{noSuch, kConsoleError}, kPrompt}));
-    std::remove(path);
 }

@@ -55,7 +55,7 @@ protected:
 TEST_F(TclLog, StartStatusAndStopLogTheOpenPort)
 {
     Connect();
-    const std::string path = (m_dir / "session.log").string();
+    const std::string path = (m_dir / "session.log").generic_string();
     EXPECT_EQ(Run("LogStatus"), std::vector<SConsoleEntry>{kPrompt});
     EXPECT_EQ(Run("LogStart " + path + " -sent"), std::vector<SConsoleEntry>{kPrompt});
     EXPECT_EQ(Run("LogStart " + path), Error("Error : Unable to start the log: a log is already running (" + path + ")"));
@@ -76,7 +76,7 @@ TEST_F(TclLog, StartStatusAndStopLogTheOpenPort)
 
 TEST_F(TclLog, BadArgumentsAndUnwritablePathsAreErrorsAndStartNothing)
 {
-    EXPECT_EQ(Run("LogStart " + (m_dir / "x.log").string()), Error("Error : No Port Open to log"));
+    EXPECT_EQ(Run("LogStart " + (m_dir / "x.log").generic_string()), Error("Error : No Port Open to log"));
     Connect();
     EXPECT_EQ(Run("LogStart"),
               Error("Error : wrong # args: should be \"LogStart path ?-timestamps? ?-sent? ?-raw? ?-append?\""));
@@ -84,7 +84,7 @@ TEST_F(TclLog, BadArgumentsAndUnwritablePathsAreErrorsAndStartNothing)
               Error("Error : bad option \"-time\": must be -timestamps, -sent, -raw or -append"));
     EXPECT_EQ(Run("LogStart x.log -raw -sent"),
               Error("Error : -raw logs received bytes exactly: it takes neither -timestamps nor -sent"));
-    const std::string missing = (m_dir / "none" / "x.log").string();
+    const std::string missing = (m_dir / "none" / "x.log").generic_string();
     EXPECT_EQ(Run("LogStart " + missing),
               Error("Error : Unable to open the log file " + missing + ": No such file or directory"));
     EXPECT_EQ(Run("LogStatus"), std::vector<SConsoleEntry>{kPrompt});

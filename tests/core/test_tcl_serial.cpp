@@ -12,6 +12,7 @@
 
 #include "SerialTestSupport.h"
 #include "TclTestSupport.h"
+#include "TestPlatform.h"
 #include "devsim/DevSim.h"
 #include "serial/PortMap.h"
 #include "serial/SerialPort.h"
@@ -471,6 +472,7 @@ const char kNoModemLines[] = "Error : the device has no modem lines (COM1: Inapp
 // and working. A break needs no modem line, and the pseudo-terminal takes it.
 TEST_F(TclSerial, ControlLinesOnAPseudoTerminalFailCleanlyAndKeepThePort)
 {
+    VORLA_SKIP_UNLESS(ELimit::ModemLinesOnTestDevices);
     Connect(CDevSim::EMode::Modem, 100);
     for (const char* line : {"SetDTR 1", "SetDTR 0", "SetRTS 1", "SetRTS 0", "PulseDTR 10", "GetModemLines"})
         EXPECT_EQ(Run(line), Shows(kNoModemLines, kConsoleError)) << line;
@@ -574,6 +576,7 @@ TEST_F(TclSerial, LongBreakEndsOnCancelAndOnClose)
 // gets Tcl's own error.
 TEST_F(TclSerial, DashIWorksOnATclSerialChannel)
 {
+    VORLA_SKIP_UNLESS(ELimit::ModemLinesOnTestDevices);
     CDevSim second;
     ASSERT_TRUE(serial_test::StartSilent(second));
     const std::string chan = Result("set c [open " + second.Path() + " r+]; fconfigure $c -mode 9600,n,8,1; set c");

@@ -16,18 +16,7 @@
 
 namespace {
 
-constexpr std::size_t kLineLength = 80; // 78 characters, CR, LF
 constexpr std::size_t kMaxCommand = 256;
-
-char FloodPatternByte(std::size_t pos)
-{
-    std::size_t column = pos % kLineLength;
-    if (column == kLineLength - 2)
-        return '\r';
-    if (column == kLineLength - 1)
-        return '\n';
-    return static_cast<char>('!' + (pos / kLineLength + column) % 94);
-}
 
 bool MakeRaw(int fd)
 {
@@ -300,7 +289,7 @@ void CDevSim::RefillFlood()
 {
     std::size_t n = std::min<std::size_t>(m_floodLeft, 4096 - std::min<std::size_t>(m_out.size(), 4096));
     for (std::size_t i = 0; i < n; ++i)
-        m_out += FloodPatternByte(m_floodPos++);
+        m_out += FloodByte(m_floodPos++);
     m_floodLeft -= n;
 }
 
@@ -362,5 +351,3 @@ void CDevSim::Run()
     }
     m_changed.notify_all();
 }
-
-char CDevSim::FloodByte(std::size_t pos) { return FloodPatternByte(pos); }

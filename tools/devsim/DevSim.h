@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +13,8 @@
 // path that VORLA opens like any serial port, the device side plays a modem,
 // an echo or a flood. Tests and benchmarks also use it to inject bytes, to
 // see what VORLA sent and to unplug the device mid-stream.
+// In Windows builds the device is played by a Linux devsim bridge (Bridge.h)
+// and Path() is the COM port Wine maps to its pseudo-terminal.
 class CDevSim {
 public:
     enum class EMode {
@@ -84,6 +87,9 @@ private:
     void Answer(const std::string& command);           // device thread, under m_mutex
     void RefillFlood();                                // device thread, under m_mutex
     void CloseDevice();
+
+    struct SRemote;                 // Windows builds: the connection to the bridge
+    std::shared_ptr<SRemote> m_remote;
 
     SOptions m_options;
     std::string m_path;             // set by Start

@@ -1,6 +1,8 @@
 // devsim: runs a simulated serial device until interrupted, e.g.
 //   devsim modem --link /tmp/ttyV0
 //   VORLA_COM1=/tmp/ttyV0 vorla
+// or serves devices to Windows test programs under Wine (see Bridge.h):
+//   devsim serve --dir DIR [--first N] [--ports N]
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "devsim/Bridge.h"
 #include "devsim/DevSim.h"
 
 namespace {
@@ -16,10 +19,13 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: devsim modem|echo|flood [--delay MS] [--bytes N] [--link PATH]\n"
+                 "       devsim serve --dir DIR [--first N] [--ports N]\n"
                  "  modem   echoes and answers AT, ATI, ATE0, ATE1 (--delay: answer delay)\n"
                  "  echo    sends back every byte\n"
                  "  flood   sends N bytes of 80-character lines (--bytes, default 1048576)\n"
-                 "  --link  makes PATH a symlink to the device while devsim runs\n");
+                 "  --link  makes PATH a symlink to the device while devsim runs\n"
+                 "  serve   plays devices for Windows programs under Wine: links DIR/comN\n"
+                 "          for COM N (default 5) to N + ports - 1 (default 8 ports)\n");
     return 2;
 }
 
@@ -37,6 +43,35 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return Usage();
+    // Signals are taken by sigwait, not by the devices' threads.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    if (std::string(argv[1]) == "serve") {
+        SBridgeOptions bridge;
+        for (int i = 2; i < argc; i += 2) {
+            long long value = 0;
+            const std::string arg = argv[i];
+            if (i + 1 >= argc)
+                return Usage();
+            if (arg == "--dir")
+                bridge.dir = argv[i + 1];
+            else if (arg == "--first" && ParseCount(argv[i + 1], value) && value >= 1 && value <= 255)
+                bridge.firstPort = static_cast<int>(value);
+            else if (arg == "--ports" && ParseCount(argv[i + 1], value) && value >= 1 && value <= 64)
+                bridge.ports = static_cast<int>(value);
+            else
+                return Usage();
+        }
+        if (bridge.dir.empty())
+            return Usage();
+        return RunBridge(bridge);
+    }
+
     CDevSim::SOptions options;
     std::string mode = argv[1];
     if (mode == "modem")
@@ -62,14 +97,6 @@ int main(int argc, char** argv)
         else
             return Usage();
     }
-
-    // Signals are taken by sigwait below, not by the device's thread.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     CDevSim device;
     std::string error;

@@ -1,0 +1,20 @@
+#pragma once
+
+// What the system under test cannot do, for the few shared tests that need
+// it: each such test skips with the reason printed. posix/ and win32/ give
+// the answers; an empty reason means the test runs.
+
+#include <string>
+
+enum class ELimit {
+    ModemLinesOnTestDevices, // the simulated devices' lines have modem lines to refuse or read
+    TclChannelSeesHangUp,    // Tcl's own serial channel reads the end of an unplugged device
+    RemoveCurrentDirectory,  // the working directory can be removed while in use
+    AnyByteInFileNames,      // file names may hold '\', newlines and other control bytes
+};
+
+std::string WhyNot(ELimit limit);
+
+#define VORLA_SKIP_UNLESS(limit)                                                                                   \
+    if (const std::string why = WhyNot(limit); !why.empty())                                                       \
+    GTEST_SKIP() << why

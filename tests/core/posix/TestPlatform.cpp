@@ -1,0 +1,4 @@
+#include "TestPlatform.h"
+
+// Linux runs every test: its pseudo-terminals are the reference.
+std::string WhyNot(ELimit) { return {}; }
