@@ -175,3 +175,20 @@ TEST(PortMap, NodeSeenBeforeItsLinkLeavesNoSecondName)
     EXPECT_TRUE(map.IsPresent(1));
     EXPECT_EQ(map.PathFor(2), "");
 }
+
+// Windows lists its ports as COM names: each keeps its own number, others
+// (COM12) fill the numbers left, and one plugged in later takes its own.
+TEST(PortMap, DevicesNamedLikePortsKeepTheirNumbers)
+{
+    CPortMap map;
+    map.Build({}, [](const char*) -> const char* { return nullptr; }, {"COM3", "COM5", "COM12"});
+    EXPECT_EQ(map.PathFor(3), "COM3");
+    EXPECT_EQ(map.PathFor(5), "COM5");
+    EXPECT_EQ(map.PathFor(1), "COM12");
+    std::vector<SSerialDevice> devices;
+    for (const char* name : {"COM3", "COM5", "COM12", "COM7"})
+        devices.push_back({name, name, name, ""});
+    map.Update(devices, [](const std::string& path) { return path; });
+    EXPECT_EQ(map.PathFor(7), "COM7");
+    EXPECT_EQ(map.PathFor(2), "");
+}
