@@ -1,6 +1,7 @@
 #include "console/GlobFind.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -82,6 +83,56 @@ std::size_t MatchAt(std::string_view text, std::string_view pat, std::size_t s, 
     }
 }
 
+// The same search for patterns whose elements do not have fixed ends (a
+// range ending in ']' ends its class where the character matched decides),
+// where backtracking to the last * alone would miss matches. It follows
+// every pattern position at once, keeping the earliest start that reached
+// it, in one pass over the text.
+bool FindByPositions(std::string_view text, std::string_view pat, bool nocase, bool atStart, bool atEnd,
+                     SFoundSpan& found)
+{
+    constexpr std::size_t none = std::string_view::npos;
+    const std::size_t m = pat.size(), n = text.size();
+    std::size_t onlyStarsFrom = m; // every element from here on is a *
+    while (onlyStarsFrom > 0 && pat[onlyStarsFrom - 1] == '*')
+        --onlyStarsFrom;
+    std::vector<std::size_t> at(m + 1, none), next(m + 1, none);
+    SFoundSpan best{none, none};
+    auto consider = [&](std::size_t start, std::size_t end) {
+        if (start < best.start)
+            best = {start, end};
+    };
+    for (std::size_t t = 0;; ++t) {
+        if ((!atStart || t == 0) && best.start == none)
+            at[0] = std::min(at[0], t);
+        for (std::size_t p = 0; p < m; ++p)
+            if (at[p] != none && pat[p] == '*') {
+                at[p + 1] = std::min(at[p + 1], at[p]);
+                if (p >= onlyStarsFrom)
+                    consider(at[p], n); // a * at the end takes the rest
+            }
+        if (at[m] != none && (!atEnd || t == n))
+            consider(at[m], t);
+        if (t == n || std::all_of(at.begin(), at.end(), [&](std::size_t s) { return s >= best.start; }))
+            break;
+        std::fill(next.begin(), next.end(), none);
+        for (std::size_t p = 0; p < m; ++p) {
+            std::size_t to = 0;
+            if (at[p] == none)
+                continue;
+            if (pat[p] == '*')
+                next[p] = std::min(next[p], at[p]);
+            else if (ElementMatches(pat, p, static_cast<unsigned char>(text[t]), nocase, to))
+                next[to] = std::min(next[to], at[p]);
+        }
+        at.swap(next);
+    }
+    if (best.start == none)
+        return false;
+    found = best;
+    return true;
+}
+
 } // namespace
 
 bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFoundSpan& found)
@@ -93,11 +144,10 @@ bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFou
     const bool atEnd = n > 0 && pattern[n - 1] == '$' && (n < 2 || pattern[n - 2] != '\\');
     if (atEnd)
         pattern.remove_suffix(1);
+    if (pattern.find("-]") != std::string_view::npos)
+        return FindByPositions(text, pattern, nocase, atStart, atEnd, found);
     // Once the part before the first * has matched from some start and the
     // rest failed, no later start can do better, so the search stops there.
-    // A range that ends in ']' breaks that: where its class ends, and so
-    // where the rest begins, depends on the character matched.
-    const bool fixedPrefix = pattern.find("-]") == std::string_view::npos;
     for (std::size_t s = 0; s <= text.size(); ++s) {
         bool reachedStar = false;
         const std::size_t end = MatchAt(text, pattern, s, nocase, atEnd, reachedStar);
@@ -105,7 +155,7 @@ bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFou
             found = {s, end};
             return true;
         }
-        if ((reachedStar && fixedPrefix) || atStart)
+        if (reachedStar || atStart)
             return false;
     }
     return false;

@@ -14,7 +14,8 @@ struct SFoundSpan {
 // it can, a * at its end takes the rest of the text; a leading ^ anchors
 // the match at the text's start and a trailing $ at its end. nocase folds
 // ASCII letters. The search is O(text x pattern): once a start has matched up to
-// the first *, no later start can match if this one does not.
+// the first *, no later start can match if this one does not; patterns with
+// a range ending in ']' are followed position by position instead.
 bool FindGlob(std::string_view text, std::string_view pattern, bool nocase, SFoundSpan& found);
 
 // Finds the exact bytes of pattern in text; nocase folds ASCII letters.

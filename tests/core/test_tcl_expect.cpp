@@ -355,7 +355,7 @@ TEST(GlobFind, FindsAsExpectDoes)
         {"a]", "[]a]", false, -1, -1},           {"x]", "[a-]]", false, 1, 2},
         {"\\]", "[\\]]", false, 0, 2},          {"a\\", "a\\", false, -1, -1},
         // "-]" ends a range, so where the class ends depends on the character.
-        {".\\", "[Y-.Y-]*5", false, 1, 2},
+        {".\\", "[Y-.Y-]*5", false, 1, 2},      {"b\\a]]", "*[b[-]?*[", false, 0, 2},
         {"hiccup sushi", "^hi", false, 0, 2},    {"sushi hiccup", "^hi", false, -1, -1},
         {"hiccup sushi", "hi$", false, 10, 12},  {"hi", "^hi$", false, 0, 2},
         {"cost 5$", "5\\$", false, 5, 7},
