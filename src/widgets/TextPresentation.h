@@ -11,8 +11,8 @@ class CLineStore;
 
 // One row on screen as a presentation shapes it.
 struct SShapedRow {
-    QString text;                 // the row's characters, padding included
-    std::vector<int> cellStarts;  // where each cell starts in text; empty when each cell is one QChar
+    QString text;                                   // the row's characters, padding included
+    std::vector<int> cellStarts;                    // where each cell starts in text; empty when each cell is one QChar
     std::vector<std::pair<int, CTextStyle>> styles; // (first cell, style) changes; none: all default
 };
 
@@ -44,7 +44,7 @@ private:
     void ShapeDecoded(const CLineStore& store, const CRowLayout& layout, std::size_t line, uint32_t firstCell,
                       uint32_t count, SShapedRow& row) const;
     void AddStyles(const CLineStore& store, uint64_t from, uint64_t to, int firstCell, const CRowLayout& layout,
-                    std::size_t line, SShapedRow& row) const;
+                   std::size_t line, SShapedRow& row) const;
 
     CPlainCellMeasure m_measure;
 };
