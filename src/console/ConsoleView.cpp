@@ -25,20 +25,20 @@ constexpr int kFrameMs = 16;
 constexpr int kBatchMs = 10;
 constexpr std::size_t kSliceBytes = 64 << 10;
 
-// The store's attribute of each kind of text; typed text is plain output.
-constexpr uint8_t kNoticeAttribute = 0;
-constexpr uint8_t kErrorAttribute = 1;
-constexpr uint8_t kOutputAttribute = 2;
+// The style of each kind of text; typed text is plain output.
+constexpr CTextStyle kNoticeStyle = CTextStyle().SetForeground(CTextStyle::RgbColour(0x0000FF));
+constexpr CTextStyle kErrorStyle = CTextStyle().SetForeground(CTextStyle::RgbColour(0xFF0000));
+constexpr CTextStyle kOutputStyle = CTextStyle().SetForeground(CTextStyle::RgbColour(0x000000));
 
-uint8_t KindAttribute(int kind)
+CTextStyle KindStyle(int kind)
 {
     switch (kind) {
     case kConsoleNotice:
-        return kNoticeAttribute;
+        return kNoticeStyle;
     case kConsoleError:
-        return kErrorAttribute;
+        return kErrorStyle;
     default:
-        return kOutputAttribute;
+        return kOutputStyle;
     }
 }
 
@@ -63,9 +63,6 @@ CConsoleView::CConsoleView(CUiBridge& bridge, IUserPrompt& prompt, IConsolePaneO
     pal.setColor(QPalette::Base, Qt::white);
     pal.setColor(QPalette::Text, Qt::black);
     setPalette(pal);
-    SetAttributeColour(kNoticeAttribute, QColor(0, 0, 255));
-    SetAttributeColour(kErrorAttribute, QColor(255, 0, 0));
-    SetAttributeColour(kOutputAttribute, QColor(0, 0, 0));
 
     m_outputTimer.setSingleShot(true);
     connect(&m_outputTimer, &QTimer::timeout, this, &CConsoleView::ShowOutputFrame);
@@ -150,7 +147,7 @@ void CConsoleView::ShowRuns(std::vector<SConsoleRun>& runs)
         switch (run.type) {
         case SConsoleRun::kText:
             if (!run.text.empty())
-                pieces.push_back({run.text, KindAttribute(run.kind)});
+                pieces.push_back({run.text, KindStyle(run.kind)});
             break;
         case SConsoleRun::kPrompt:
             flush();
@@ -192,7 +189,7 @@ void CConsoleView::InsertOutput(const std::vector<SPiece>& pieces)
     } else if (!endsLine && at < End() && !hadBreak) {
         // Output that has not ended its line: the input line gets a line of its own.
         std::vector<SPiece> opened = pieces;
-        opened.push_back({"\n", kOutputAttribute});
+        opened.push_back({"\n", kOutputStyle});
         ReplaceRange(at, at, opened, 1);
         m_inputStart += n + 1;
     } else {
@@ -215,7 +212,7 @@ void CConsoleView::ShowPrompt(int kind)
     // The prompt in its colour; its closing blank in the colour of typed text.
     const std::string_view prompt(kConsolePrompt, kProtected);
     ReplaceRange(m_outputEnd, m_outputEnd,
-                 {{prompt.substr(0, kProtected - 1), KindAttribute(kind)}, {prompt.substr(kProtected - 1), kOutputAttribute}},
+                 {{prompt.substr(0, kProtected - 1), KindStyle(kind)}, {prompt.substr(kProtected - 1), kOutputStyle}},
                  2);
     m_inputStart = m_outputEnd + kProtected;
 }
@@ -228,7 +225,7 @@ void CConsoleView::OpenInputLine()
     // unfinished (Tcl writes a line and its line feed separately).
     if (AtLineStart(m_outputEnd) || HasBreakBeforeInput())
         return;
-    ReplaceRange(m_outputEnd, m_outputEnd, {{"\n", kOutputAttribute}}, 1);
+    ReplaceRange(m_outputEnd, m_outputEnd, {{"\n", kOutputStyle}}, 1);
     ++m_inputStart; // after the break also when it stood at the mark
 }
 
@@ -288,7 +285,7 @@ std::string CConsoleView::InputText() const
 void CConsoleView::EditInput(uint64_t from, uint64_t to, std::string_view text)
 {
     // Input is typed in the colour of output; the marks stand before it.
-    ReplaceRange(from, to, {{text, kOutputAttribute}}, 1);
+    ReplaceRange(from, to, {{text, kOutputStyle}}, 1);
 }
 
 void CConsoleView::ReplaceInput(const std::string& text)
@@ -548,7 +545,7 @@ void CConsoleView::OnEnter()
     // What the user typed after the prompt, exactly; the prompt is not part of it.
     const std::string input = InputText();
     MoveCaretToEnd();
-    ReplaceRange(End(), End(), {{"\n", kOutputAttribute}}, 1);
+    ReplaceRange(End(), End(), {{"\n", kOutputStyle}}, 1);
     EndInputLine();
     ShowCaret();
     m_owner.AttachConsole();

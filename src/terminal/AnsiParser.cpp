@@ -1,18 +1,13 @@
 #include "terminal/AnsiParser.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
-constexpr int kCubeLevels[6] = {0, 95, 135, 175, 215, 255};
 
-// The xterm colours of indexes 0..15.
-constexpr uint32_t kBasic[16] = {0x000000, 0xCD0000, 0x00CD00, 0xCDCD00, 0x0000EE, 0xCD00CD, 0x00CDCD, 0xE5E5E5,
-                                 0x7F7F7F, 0xFF0000, 0x00FF00, 0xFFFF00, 0x5C5CFF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
-
-int Clamp255(int v) { return std::clamp(v, 0, 255); }
+int HexValue(char c) { return c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= '0' && c <= '9' ? c - '0' : 0; }
 
 } // namespace
 
@@ -21,9 +16,23 @@ void CAnsiParser::Reset()
     m_state = EState::Text;
     m_paramCount = 0;
     m_private = false;
-    m_foreground = -1;
-    m_bold = false;
-    m_shown = 0;
+    m_style = CTextStyle();
+    m_shown = CTextStyle();
+}
+
+void CAnsiParser::AppendStyleMark(CTextStyle style, std::string& out)
+{
+    out += kStyleMark;
+    for (int shift = 60; shift >= 0; shift -= 4)
+        out += kHex[(style.Bits() >> shift) & 15];
+}
+
+CTextStyle CAnsiParser::ReadStyleMark(std::string_view text)
+{
+    uint64_t bits = 0;
+    for (std::size_t i = 1; i < kStyleMarkSize; ++i)
+        bits = bits << 4 | static_cast<uint64_t>(i < text.size() ? HexValue(text[i]) : 0);
+    return CTextStyle::FromBits(bits);
 }
 
 void CAnsiParser::Parse(const char* data, std::size_t n, std::string& out)
@@ -37,9 +46,8 @@ void CAnsiParser::Parse(const char* data, std::size_t n, std::string& out)
                 break;
             }
             // A run of text goes over in one piece.
-            std::size_t end = i + 1;
-            while (end < n && data[end] != '\x1b')
-                ++end;
+            const void* escape = std::memchr(data + i, '\x1b', n - i);
+            const std::size_t end = escape ? static_cast<std::size_t>(static_cast<const char*>(escape) - data) : n;
             out.append(data + i, end - i);
             i = end - 1;
             break;
@@ -113,12 +121,10 @@ void CAnsiParser::EndCsi(char final, std::string& out)
         return;
     if (final == 'm') {
         ApplySgr();
-        const uint8_t attribute = Attribute();
-        if (attribute != m_shown) {
-            m_shown = attribute;
-            out += kAttributeMark;
-            out += kHex[attribute >> 4];
-            out += kHex[attribute & 15];
+        const CTextStyle style = Style();
+        if (style != m_shown) {
+            m_shown = style;
+            AppendStyleMark(style, out);
         }
     } else if (final == 'K') {
         // The caret is always at the end of the text, so erasing to the end
@@ -133,84 +139,63 @@ void CAnsiParser::EndCsi(char final, std::string& out)
 void CAnsiParser::ApplySgr()
 {
     if (m_paramCount == 0) {
-        m_foreground = -1;
-        m_bold = false;
+        m_style = CTextStyle();
         return;
     }
     for (int i = 0; i < m_paramCount; ++i) {
         const int p = m_params[i];
-        if (p == 0) {
-            m_foreground = -1;
-            m_bold = false;
-        } else if (p == 1) {
-            m_bold = true;
-        } else if (p == 22) {
-            m_bold = false;
-        } else if (p >= 30 && p <= 37) {
-            m_foreground = p - 30;
-        } else if (p >= 90 && p <= 97) {
-            m_foreground = p - 90 + 8;
-        } else if (p == 39) {
-            m_foreground = -1;
-        } else if (p == 38 || p == 48) {
-            // Extended colour: 5;n or 2;r;g;b. A background is skipped over.
-            int colour = -1;
-            if (i + 2 < m_paramCount && m_params[i + 1] == 5) {
-                colour = std::min(m_params[i + 2], 255);
-                i += 2;
-            } else if (i + 4 < m_paramCount && m_params[i + 1] == 2) {
-                colour = NearestIndex(Clamp255(m_params[i + 2]), Clamp255(m_params[i + 3]), Clamp255(m_params[i + 4]));
-                i += 4;
-            } else {
+        if (p == 0)
+            m_style = CTextStyle();
+        else if (p == 1 || p == 22)
+            m_style.SetBold(p == 1);
+        else if (p == 7 || p == 27)
+            m_style.SetInverse(p == 7);
+        else if (p >= 30 && p <= 37)
+            m_style.SetForeground(CTextStyle::IndexedColour(static_cast<uint8_t>(p - 30)));
+        else if (p >= 90 && p <= 97)
+            m_style.SetForeground(CTextStyle::IndexedColour(static_cast<uint8_t>(p - 90 + 8)));
+        else if (p == 39)
+            m_style.SetForeground(CTextStyle::kDefaultColour);
+        else if (p >= 40 && p <= 47)
+            m_style.SetBackground(CTextStyle::IndexedColour(static_cast<uint8_t>(p - 40)));
+        else if (p >= 100 && p <= 107)
+            m_style.SetBackground(CTextStyle::IndexedColour(static_cast<uint8_t>(p - 100 + 8)));
+        else if (p == 49)
+            m_style.SetBackground(CTextStyle::kDefaultColour);
+        else if (p == 38 || p == 48) {
+            uint32_t colour = 0;
+            if (!ExtendedColour(i, colour))
                 break; // malformed: the rest of the list means nothing
-            }
             if (p == 38)
-                m_foreground = colour;
+                m_style.SetForeground(colour);
+            else
+                m_style.SetBackground(colour);
         }
     }
 }
 
-uint8_t CAnsiParser::Attribute() const
+bool CAnsiParser::ExtendedColour(int& i, uint32_t& colour) const
 {
-    int index = m_foreground;
-    if (index < 0)
-        return 0;
-    if (m_bold && index < 8)
-        index += 8;
-    return static_cast<uint8_t>(index == 0 ? 16 : index);
-}
-
-uint8_t CAnsiParser::NearestIndex(int r, int g, int b)
-{
-    auto level = [](int v) {
-        int best = 0;
-        for (int i = 1; i < 6; ++i)
-            if (std::abs(kCubeLevels[i] - v) < std::abs(kCubeLevels[best] - v))
-                best = i;
-        return best;
-    };
-    const int cube = 16 + 36 * level(r) + 6 * level(g) + level(b);
-    const int grey = std::clamp((r + g + b) / 3 - 3, 0, 237) / 10; // 232 + grey: 8 + 10 * grey
-    auto distance = [&](uint32_t rgb) {
-        const int dr = static_cast<int>(rgb >> 16) - r, dg = static_cast<int>((rgb >> 8) & 255) - g,
-                  db = static_cast<int>(rgb & 255) - b;
-        return dr * dr + dg * dg + db * db;
-    };
-    const int greyIndex = 232 + std::min(grey, 23);
-    return static_cast<uint8_t>(distance(PaletteRgb(static_cast<uint8_t>(greyIndex))) <
-                                        distance(PaletteRgb(static_cast<uint8_t>(cube)))
-                                    ? greyIndex
-                                    : cube);
-}
-
-uint32_t CAnsiParser::PaletteRgb(uint8_t attribute)
-{
-    if (attribute < 16)
-        return kBasic[attribute];
-    if (attribute < 232) {
-        const int i = attribute - 16;
-        return static_cast<uint32_t>(kCubeLevels[i / 36] << 16 | kCubeLevels[(i / 6) % 6] << 8 | kCubeLevels[i % 6]);
+    auto level = [this](int at) { return static_cast<uint32_t>(std::clamp(m_params[at], 0, 255)); };
+    if (i + 2 < m_paramCount && m_params[i + 1] == 5) {
+        colour = CTextStyle::IndexedColour(static_cast<uint8_t>(level(i + 2)));
+        i += 2;
+        return true;
     }
-    const int v = 8 + 10 * (attribute - 232);
-    return static_cast<uint32_t>(v << 16 | v << 8 | v);
+    if (i + 4 < m_paramCount && m_params[i + 1] == 2) {
+        colour = CTextStyle::RgbColour(level(i + 2) << 16 | level(i + 3) << 8 | level(i + 4));
+        i += 4;
+        return true;
+    }
+    return false;
+}
+
+CTextStyle CAnsiParser::Style() const
+{
+    CTextStyle style = m_style;
+    // Bold brightens the eight basic colours, as xterm shows them.
+    const uint32_t foreground = style.Foreground();
+    if (style.Bold() && foreground >= CTextStyle::IndexedColour(0) && foreground <= CTextStyle::IndexedColour(7))
+        style.SetForeground(foreground + 8);
+    return style;
 }

@@ -3,32 +3,34 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "text/TextStyle.h"
 
 // Takes the escape sequences out of received text for View > ANSI Colours.
-// SGR sequences (colours 16, 256 and 24-bit, bold, reset) change the current
-// attribute, which goes into the text as kAttributeMark and two hex digits;
-// erase of the whole line (ESC [ 1 K, ESC [ 2 K) becomes kClearLineMark;
+// SGR sequences (foreground and background in 16, 256 and 24-bit colours,
+// bold, inverse, reset) change the current style, which goes into the text
+// as a style mark: kStyleMark and the style's 64 bits as 16 hex digits.
+// Erase of the whole line (ESC [ 1 K, ESC [ 2 K) becomes kClearLineMark;
 // every other sequence (cursor moves, OSC titles, charset selections) is
 // consumed without a trace. A sequence cut across chunks is held until it
 // completes, so none shows as text; held state is bounded whatever arrives.
 //
-// The attribute is an xterm 256-colour index for the foreground, 0 for the
-// default colour (black, index 0, is written as its twin 16). Bold shows as
-// the bright variant of the eight basic colours; 24-bit colours take the
-// nearest index. Backgrounds are not shown.
+// Bold is shown in a bold weight and, as xterm does, the eight basic
+// foreground colours in their bright variant.
 class CAnsiParser {
 public:
-    static constexpr char kAttributeMark = '\x01';
+    static constexpr char kStyleMark = '\x01';
+    static constexpr std::size_t kStyleMarkSize = 17; // the mark and 16 hex digits
     static constexpr char kClearLineMark = '\x02';
 
     void Parse(const char* data, std::size_t n, std::string& out);
-    // Forgets a sequence in progress and the attribute (Clear Screen, a new opening).
+    // Forgets a sequence in progress and the style (Clear Screen, a new opening).
     void Reset();
 
-    // The 24-bit colour of an attribute (0: none, the text colour).
-    static uint32_t PaletteRgb(uint8_t attribute);
-    // The nearest xterm 256-colour index of a 24-bit colour (16..255).
-    static uint8_t NearestIndex(int r, int g, int b);
+    static void AppendStyleMark(CTextStyle style, std::string& out);
+    // The style of the mark at text[0]; digits missing at the end count as 0.
+    static CTextStyle ReadStyleMark(std::string_view text);
 
 private:
     enum class EState { Text, Escape, EscapeIntermediate, Csi, String, StringEscape };
@@ -36,13 +38,15 @@ private:
 
     void EndCsi(char final, std::string& out);
     void ApplySgr();
-    uint8_t Attribute() const;
+    // Reads 5;n or 2;r;g;b after parameter i (38 or 48) and moves i past
+    // them; false when the list is malformed.
+    bool ExtendedColour(int& i, uint32_t& colour) const;
+    CTextStyle Style() const;
 
     EState m_state = EState::Text;
     int m_params[kMaxParams] = {};
     int m_paramCount = 0;   // parameters begun, at most kMaxParams
     bool m_private = false; // '?', '<', '=' or '>' before the parameters: not SGR or EL
-    int m_foreground = -1;  // 256-colour index, -1: default
-    bool m_bold = false;
-    uint8_t m_shown = 0;    // the attribute last written into the text
+    CTextStyle m_style;     // as the parameters set it; bold's bright colours are added by Style()
+    CTextStyle m_shown;     // the style last written into the text
 };

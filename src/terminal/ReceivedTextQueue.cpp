@@ -40,7 +40,7 @@ void CReceivedTextQueue::AppendReceivedText(const char* chunk)
         // The marks' own bytes never come from the line (the engine shows
         // them as '.'); a sink fed directly gets the same.
         for (char& c : m_bytes)
-            if (c == CAnsiParser::kAttributeMark || c == CAnsiParser::kClearLineMark)
+            if (c == CAnsiParser::kStyleMark || c == CAnsiParser::kClearLineMark)
                 c = '.';
         m_parsed.clear();
         m_ansiParser.Parse(m_bytes.data(), m_bytes.size(), m_parsed);
@@ -119,8 +119,11 @@ void CReceivedTextQueue::SetShowAnsi(bool on)
     m_ansi = on;
     m_ansiParser.Reset();
     m_shaper.SetCrClearsLine(on);
-    if (!on) // the text that follows is in the default colour again
-        Queue(std::string{CAnsiParser::kAttributeMark, '0', '0'});
+    if (!on) { // the text that follows is in the default style again
+        std::string mark;
+        CAnsiParser::AppendStyleMark(CTextStyle(), mark);
+        Queue(mark);
+    }
 }
 
 void CReceivedTextQueue::SetDataWaitingHandler(std::function<void()> handler)
@@ -163,10 +166,12 @@ bool CReceivedTextQueue::Take(std::size_t maxBytes, std::string& slice, std::vec
             else
                 while (cut < m_pending.size() && IsContinuation(m_pending[cut]))
                     ++cut;
-            // Nor inside an ANSI attribute mark.
-            for (std::size_t k = 1; k <= 2 && cut >= m_taken + k; ++k)
-                if (m_pending[cut - k] == CAnsiParser::kAttributeMark) {
-                    cut = cut - k > m_taken ? cut - k : std::min(m_pending.size(), cut - k + 3);
+            // Nor inside a style mark: it goes before the mark, or after it
+            // when the mark leads the slice.
+            constexpr std::size_t kMarkSize = CAnsiParser::kStyleMarkSize;
+            for (std::size_t k = 1; k < kMarkSize && cut >= m_taken + k; ++k)
+                if (m_pending[cut - k] == CAnsiParser::kStyleMark) {
+                    cut = cut - k > m_taken ? cut - k : std::min(m_pending.size(), cut - k + kMarkSize);
                     break;
                 }
             slice.assign(m_pending, m_taken, cut - m_taken);

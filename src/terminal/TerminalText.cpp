@@ -37,7 +37,8 @@ void CTerminalText::Append(const char* chunk, std::string& out, std::size_t show
 void CTerminalText::Erase(std::string& out, std::size_t shownUpTo)
 {
     const char last = out.empty() ? '\0' : out.back();
-    const bool afterMark = out.size() >= 3 && out[out.size() - 3] == CAnsiParser::kAttributeMark;
+    const std::size_t markSize = CAnsiParser::kStyleMarkSize;
+    const bool afterMark = out.size() >= markSize && out[out.size() - markSize] == CAnsiParser::kStyleMark;
     if (out.size() > shownUpTo && last != '\b' && !afterMark) {
         if (last == '\n' || last == CAnsiParser::kClearLineMark) // at the start of a line a Backspace does nothing
             return;

@@ -65,10 +65,6 @@ CVORLAView::CVORLAView(IUserPrompt& prompt, ITerminalPaneOwner& owner, CReceived
     setObjectName("terminal");
     setAccessibleName("Terminal");
     setContextMenuPolicy(Qt::NoContextMenu); // the right button pastes
-    // The colours of ANSI display: attribute n is xterm colour n.
-    for (int attribute = 1; attribute < 256; ++attribute)
-        SetAttributeColour(static_cast<uint8_t>(attribute),
-                           QColor::fromRgb(CAnsiParser::PaletteRgb(static_cast<uint8_t>(attribute))));
     m_received.SetDataWaitingHandler(
         [this] { QMetaObject::invokeMethod(this, &CVORLAView::FlushReceived, Qt::QueuedConnection); });
 }
@@ -96,8 +92,8 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
     // The slice is UTF-8 text with three kinds of byte the view applies
     // itself: a Backspace whose character was already shown (it removes the
     // last character of the last line, never a line break) and, with ANSI
-    // display, the marks of a colour change and of a line's clearing.
-    static constexpr char kApplied[] = {'\b', CAnsiParser::kAttributeMark, CAnsiParser::kClearLineMark, '\0'};
+    // display, the marks of a style change and of a line's clearing.
+    static constexpr char kApplied[] = {'\b', CAnsiParser::kStyleMark, CAnsiParser::kClearLineMark, '\0'};
     std::vector<std::pair<uint64_t, int64_t>> starts; // where each stamped line starts in the store
     std::size_t nextStamp = 0, i = 0;
     auto placeStampsBefore = [&](std::size_t end) {
@@ -121,13 +117,9 @@ void CVORLAView::ShowSlice(std::string& slice, const std::vector<CReceivedTextQu
             ClearLastLine();
             i += 1;
         } else {
-            // The queue never cuts a mark; a short one at the end is ignored, never read past.
-            auto digit = [&](std::size_t at) {
-                const char c = at < slice.size() ? slice[at] : '0';
-                return c >= 'A' ? c - 'A' + 10 : c >= '0' && c <= '9' ? c - '0' : 0;
-            };
-            SetAttribute(static_cast<uint8_t>(digit(i + 1) * 16 + digit(i + 2)));
-            i += 3;
+            // The queue never cuts a mark; a short one at the end is never read past.
+            SetTextStyle(CAnsiParser::ReadStyleMark(std::string_view(slice).substr(i)));
+            i = std::min(slice.size(), i + CAnsiParser::kStyleMarkSize);
         }
     }
     placeStampsBefore(std::string::npos);

@@ -17,13 +17,13 @@ void CLineStore::Append(std::string_view text)
     // never holds much more than the capacity.
     while (!text.empty()) {
         const std::size_t n = std::min(text.size(), kBlockSize);
-        if (m_runs.back().attribute != m_attribute) {
+        if (m_runs.back().style != m_style) {
             if (m_runs.back().from != m_end) {
-                m_runs.push_back({m_end, m_attribute});
+                m_runs.push_back({m_end, m_style});
             } else {
-                // The last run covers nothing yet: it takes the new attribute.
-                m_runs.back().attribute = m_attribute;
-                if (m_runs.size() > 1 && m_runs[m_runs.size() - 2].attribute == m_attribute)
+                // The last run covers nothing yet: it takes the new style.
+                m_runs.back().style = m_style;
+                if (m_runs.size() > 1 && m_runs[m_runs.size() - 2].style == m_style)
                     m_runs.pop_back();
             }
         }
@@ -130,7 +130,7 @@ void CLineStore::Clear()
     m_lineStarts.assign(1, m_end);
     m_blocks.clear();
     m_blockBase = m_end;
-    m_runs.assign(1, SRun{m_end, m_attribute});
+    m_runs.assign(1, SRun{m_end, m_style});
 }
 
 std::size_t CLineStore::LineOf(uint64_t pos) const
@@ -175,16 +175,16 @@ std::string CLineStore::Text() const
     return text;
 }
 
-uint8_t CLineStore::AttributeAt(uint64_t pos) const
+CTextStyle CLineStore::StyleAt(uint64_t pos) const
 {
     const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), pos,
                                      [](uint64_t p, const SRun& run) { return p < run.from; });
-    return it == m_runs.begin() ? m_runs.front().attribute : std::prev(it)->attribute;
+    return it == m_runs.begin() ? m_runs.front().style : std::prev(it)->style;
 }
 
 std::vector<CLineStore::SRun> CLineStore::Runs(uint64_t from, uint64_t to) const
 {
-    std::vector<SRun> runs{{from, AttributeAt(from)}};
+    std::vector<SRun> runs{{from, StyleAt(from)}};
     auto it = std::upper_bound(m_runs.begin(), m_runs.end(), from,
                                [](uint64_t p, const SRun& run) { return p < run.from; });
     for (; it != m_runs.end() && it->from < to; ++it)

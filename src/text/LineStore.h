@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/TextStyle.h"
+
 // The text a pane holds: bytes in fixed-size blocks plus the start of every
 // line, so that appending costs the same however much is held and dropping
 // the oldest lines frees whole blocks without moving the rest.
@@ -18,7 +20,7 @@
 // byte '\n' and counts towards the capacity like any other byte. Text is
 // UTF-8; a cut never splits a character.
 //
-// Optional attribute runs (colours) mark where the attribute of the text
+// Optional style runs (colours, bold) mark where the style of the text
 // changes; they are dropped with the text they cover.
 class CLineStore {
 public:
@@ -26,8 +28,8 @@ public:
     static constexpr std::size_t kDefaultCapacity = 0xFFFFFF;
 
     struct SRun {
-        uint64_t from;     // absolute position where the attribute starts
-        uint8_t attribute;
+        uint64_t from; // absolute position where the style starts
+        CTextStyle style;
     };
 
     explicit CLineStore(std::size_t capacity = kDefaultCapacity);
@@ -76,10 +78,10 @@ public:
     std::size_t Copy(uint64_t pos, std::size_t length, char* out) const;
     std::string Text() const;
 
-    // The attribute of text appended from now on.
-    void SetAttribute(uint8_t attribute) { m_attribute = attribute; }
-    uint8_t Attribute() const { return m_attribute; }
-    uint8_t AttributeAt(uint64_t pos) const;
+    // The style of text appended from now on.
+    void SetStyle(CTextStyle style) { m_style = style; }
+    CTextStyle Style() const { return m_style; }
+    CTextStyle StyleAt(uint64_t pos) const;
     // The runs that cover [from, to), the first starting at from.
     std::vector<SRun> Runs(uint64_t from, uint64_t to) const;
 
@@ -96,6 +98,6 @@ private:
     uint64_t m_end = 0;
     std::deque<uint64_t> m_lineStarts{0};
     uint64_t m_droppedLines = 0;
-    std::deque<SRun> m_runs{{0, 0}}; // sorted; the first covers m_begin
-    uint8_t m_attribute = 0;
+    std::deque<SRun> m_runs{{0, CTextStyle()}}; // sorted; the first covers m_begin
+    CTextStyle m_style;
 };

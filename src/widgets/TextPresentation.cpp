@@ -71,7 +71,7 @@ void CPlainPresentation::Shape(const CLineStore& store, const CRowLayout& layout
 {
     row.text.clear();
     row.cellStarts.clear();
-    row.colours.clear();
+    row.styles.clear();
     const uint32_t cells = layout.Cells(line);
     if (firstCell >= cells)
         return;
@@ -94,8 +94,7 @@ void CPlainPresentation::Shape(const CLineStore& store, const CRowLayout& layout
             row.text[done + i] = Shown(static_cast<unsigned char>(buffer[i]));
         done += static_cast<uint32_t>(n);
     }
-    if (!m_colours.empty())
-        AddColours(store, from, from + count, static_cast<int>(firstCell), layout, line, row);
+    AddStyles(store, from, from + count, static_cast<int>(firstCell), layout, line, row);
 }
 
 void CPlainPresentation::ShapeDecoded(const CLineStore& store, const CRowLayout& layout, std::size_t line,
@@ -129,16 +128,17 @@ void CPlainPresentation::ShapeDecoded(const CLineStore& store, const CRowLayout&
             shownFrom = at;
         cells += width;
     }
-    if (!m_colours.empty() && shownFrom != UINT64_MAX)
-        AddColours(store, shownFrom, reader.Position(), static_cast<int>(firstCell), layout, line, row);
+    if (shownFrom != UINT64_MAX)
+        AddStyles(store, shownFrom, reader.Position(), static_cast<int>(firstCell), layout, line, row);
 }
 
-void CPlainPresentation::AddColours(const CLineStore& store, uint64_t from, uint64_t to, int firstCell,
-                                    const CRowLayout& layout, std::size_t line, SShapedRow& row) const
+void CPlainPresentation::AddStyles(const CLineStore& store, uint64_t from, uint64_t to, int firstCell,
+                                   const CRowLayout& layout, std::size_t line, SShapedRow& row) const
 {
-    for (const CLineStore::SRun& run : store.Runs(from, to)) {
-        const auto colour = m_colours.find(run.attribute);
-        row.colours.emplace_back(std::max(0, static_cast<int>(layout.CellOf(store, line, run.from)) - firstCell),
-                                 colour == m_colours.end() ? QColor() : colour->second);
-    }
+    const std::vector<CLineStore::SRun> runs = store.Runs(from, to);
+    if (runs.size() == 1 && runs[0].style == CTextStyle())
+        return; // all in the default style
+    for (const CLineStore::SRun& run : runs)
+        row.styles.emplace_back(std::max(0, static_cast<int>(layout.CellOf(store, line, run.from)) - firstCell),
+                                run.style);
 }

@@ -102,12 +102,6 @@ QString CTextView::toPlainText() const
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void CTextView::SetAttributeColour(uint8_t attribute, const QColor& colour)
-{
-    m_plain.SetColour(attribute, colour);
-    viewport()->update();
-}
-
 void CTextView::SetCapacity(std::size_t characters)
 {
     EnsureLayout();
@@ -117,8 +111,27 @@ void CTextView::SetCapacity(std::size_t characters)
 
 QColor CTextView::TextColourAt(qint64 offset) const
 {
-    const QColor colour = m_plain.Colour(m_store.AttributeAt(Position(offset)));
-    return colour.isValid() ? colour : palette().color(QPalette::Text);
+    QColor pen, fill;
+    StyleColours(m_store.StyleAt(Position(offset)), pen, fill);
+    return pen;
+}
+
+void CTextView::StyleColours(CTextStyle style, QColor& pen, QColor& fill) const
+{
+    auto colour = [](uint32_t word) {
+        return word == CTextStyle::kDefaultColour ? QColor() : QColor::fromRgb(CTextStyle::ToRgb(word));
+    };
+    pen = colour(style.Foreground());
+    fill = colour(style.Background());
+    if (style.Inverse()) {
+        std::swap(pen, fill);
+        if (!pen.isValid())
+            pen = palette().color(QPalette::Base);
+        if (!fill.isValid())
+            fill = palette().color(QPalette::Text);
+    }
+    if (!pen.isValid())
+        pen = palette().color(QPalette::Text);
 }
 
 void CTextView::ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiece>& pieces, std::size_t keep)
@@ -139,7 +152,7 @@ void CTextView::ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiec
     m_layoutStale = true;
     EnsureLayout();
 
-    const uint8_t attribute = m_store.Attribute();
+    const CTextStyle style = m_store.Style();
     const std::size_t capacity = m_store.Capacity();
     keep = std::min(keep, pieces.size());
     std::size_t kept = rest.size();
@@ -153,7 +166,7 @@ void CTextView::ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiec
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (i == pieces.size() - keep)
             m_store.SetCapacity(capacity);
-        m_store.SetAttribute(pieces[i].attribute);
+        m_store.SetStyle(pieces[i].style);
         m_store.Append(pieces[i].text);
         inserted += pieces[i].text.size();
         if (accessible)
@@ -163,10 +176,10 @@ void CTextView::ReplaceRange(uint64_t from, uint64_t to, const std::vector<SPiec
     for (std::size_t i = 0; i < restRuns.size(); ++i) {
         const std::size_t a = static_cast<std::size_t>(restRuns[i].from - to);
         const std::size_t b = i + 1 < restRuns.size() ? static_cast<std::size_t>(restRuns[i + 1].from - to) : rest.size();
-        m_store.SetAttribute(restRuns[i].attribute);
+        m_store.SetStyle(restRuns[i].style);
         m_store.Append(std::string_view(rest).substr(a, b - a));
     }
-    m_store.SetAttribute(attribute);
+    m_store.SetStyle(style);
 
     auto moved = [&](uint64_t p) { return p < from ? p : p <= to ? from + inserted : p - (to - from) + inserted; };
     m_anchor = moved(m_anchor);
@@ -251,6 +264,10 @@ void CTextView::UpdateMetrics()
     m_lineHeight = std::max(1, qCeil(metrics.lineSpacing()));
     m_ascent = qCeil(metrics.ascent());
     m_fixedPitch = QFontInfo(font()).fixedPitch();
+    // Bold text keeps the grid: where its advance differs, it is drawn a cell at a time.
+    m_boldFont = font();
+    m_boldFont.setBold(true);
+    m_boldFitsCells = qFuzzyCompare(QFontMetricsF(m_boldFont).horizontalAdvance(QLatin1Char('M')), m_cellWidth);
     Relayout();
 }
 
@@ -665,37 +682,53 @@ void CTextView::DrawRow(QPainter& painter, qint64 row, int y, uint64_t selFrom, 
         painter.fillRect(QRectF(kMargin + selA * m_cellWidth, y, (selB - selA) * m_cellWidth, m_lineHeight),
                          colours.color(QPalette::Highlight));
 
-    // The text, in pieces of one colour: colour runs split by the selection.
+    // The text, in pieces of one style: style runs split by the selection.
     std::vector<int> cuts{0, cells};
-    for (const auto& change : m_shaped.colours)
+    for (const auto& change : m_shaped.styles)
         cuts.push_back(std::clamp(change.first, 0, cells));
     cuts.push_back(std::clamp(selA, 0, cells));
     cuts.push_back(std::clamp(selB, 0, cells));
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-    const int baseline = y + m_ascent;
-    std::size_t run = 0;
-    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-        const int from = cuts[i];
-        while (run + 1 < m_shaped.colours.size() && m_shaped.colours[run + 1].first <= from)
+    auto styleAt = [&, run = std::size_t{0}](int cell) mutable {
+        while (run + 1 < m_shaped.styles.size() && m_shaped.styles[run + 1].first <= cell)
             ++run;
-        QColor pen;
-        if (from >= selA && from < selB)
+        return !m_shaped.styles.empty() && m_shaped.styles[run].first <= cell ? m_shaped.styles[run].second
+                                                                             : CTextStyle();
+    };
+    // Backgrounds first, so that no fill covers a glyph that reaches past its cell.
+    std::vector<CTextStyle> styles(cuts.size() - 1);
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+        styles[i] = styleAt(cuts[i]);
+        QColor pen, fill;
+        StyleColours(styles[i], pen, fill);
+        const bool selected = cuts[i] >= selA && cuts[i] < selB;
+        if (fill.isValid() && !selected)
+            painter.fillRect(
+                QRectF(kMargin + cuts[i] * m_cellWidth, y, (cuts[i + 1] - cuts[i]) * m_cellWidth, m_lineHeight), fill);
+    }
+    const int baseline = y + m_ascent;
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+        QColor pen, fill;
+        StyleColours(styles[i], pen, fill);
+        if (cuts[i] >= selA && cuts[i] < selB)
             pen = colours.color(QPalette::HighlightedText);
-        else if (!m_shaped.colours.empty() && m_shaped.colours[run].first <= from)
-            pen = m_shaped.colours[run].second;
-        if (!pen.isValid())
-            pen = colours.color(QPalette::Text);
         painter.setPen(pen);
-        DrawCells(painter, m_shaped, from, cuts[i + 1], kMargin, baseline);
+        const bool bold = styles[i].Bold();
+        if (bold)
+            painter.setFont(m_boldFont);
+        DrawCells(painter, m_shaped, cuts[i], cuts[i + 1], kMargin, baseline, bold);
+        if (bold)
+            painter.setFont(font());
     }
 }
 
-void CTextView::DrawCells(QPainter& painter, const SShapedRow& shaped, int from, int to, qreal x, int baseline) const
+void CTextView::DrawCells(QPainter& painter, const SShapedRow& shaped, int from, int to, qreal x, int baseline,
+                          bool bold) const
 {
     if (from >= to)
         return;
-    if (shaped.cellStarts.empty() && m_fixedPitch) {
+    if (shaped.cellStarts.empty() && m_fixedPitch && (!bold || m_boldFitsCells)) {
         painter.drawText(QPointF(x + from * m_cellWidth, baseline), shaped.text.mid(from, to - from));
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
+#include <QFont>
 #include <QTimer>
 
 #include <memory>
@@ -46,9 +47,9 @@ public:
     bool IsEmpty() const { return m_store.Empty(); }
     // The most characters held; fewer drops the oldest lines at once.
     void SetCapacity(std::size_t characters);
-    // The attribute of text appended from now on, and its colour.
-    void SetAttribute(uint8_t attribute) { m_store.SetAttribute(attribute); }
-    void SetAttributeColour(uint8_t attribute, const QColor& colour);
+    // The style of text appended from now on: its colours (the default
+    // ones are the palette's Text and Base), bold and inverse.
+    void SetTextStyle(CTextStyle style) { m_store.SetStyle(style); }
     // The colour the character at offset is drawn in.
     QColor TextColourAt(qint64 offset) const;
     // Another way of showing the same store (hex dump, timestamps); nullptr
@@ -94,10 +95,10 @@ public:
     qint64 OffsetAt(const QPoint& viewportPoint) const;
 
 protected:
-    // Text in one attribute, for ReplaceRange.
+    // Text in one style, for ReplaceRange.
     struct SPiece {
         std::string_view text;
-        uint8_t attribute;
+        CTextStyle style;
     };
     // Replaces the text between absolute positions from and to (CLineStore
     // positions) with the pieces. Caret and selection ends after the range
@@ -146,7 +147,10 @@ private:
     uint64_t PositionAt(const QPoint& point) const;
     void ShowPosition(uint64_t position);
     void DrawRow(QPainter& painter, qint64 row, int y, uint64_t selFrom, uint64_t selTo) const;
-    void DrawCells(QPainter& painter, const SShapedRow& shaped, int from, int to, qreal x, int baseline) const;
+    // The pen and the fill behind the text (invalid: none) of a style.
+    void StyleColours(CTextStyle style, QColor& pen, QColor& fill) const;
+    void DrawCells(QPainter& painter, const SShapedRow& shaped, int from, int to, qreal x, int baseline,
+                   bool bold) const;
     uint32_t ColumnsShown() const;
 
     CLineStore m_store;
@@ -161,6 +165,8 @@ private:
     int m_lineHeight = 16;
     int m_ascent = 12;
     bool m_fixedPitch = true;
+    QFont m_boldFont;
+    bool m_boldFitsCells = true; // the bold font's advance is the cell width
 
     // Where the user reads while not following the end: the absolute line
     // number (CLineStore::DroppedLines counting) and the row within it.

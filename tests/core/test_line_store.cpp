@@ -120,17 +120,18 @@ TEST(LineStore, EraseStopsAtLineStartAndTakesWholeCharacters)
     EXPECT_EQ(store.Text().substr(store.Size() - 3), "xyz");
 }
 
-TEST(LineStore, AttributeRunsFollowTheTextAndGoWithTheFront)
+TEST(LineStore, StyleRunsFollowTheTextAndGoWithTheFront)
 {
+    const CTextStyle red = CTextStyle().SetForeground(CTextStyle::RgbColour(0xFF0000)).SetBold(true);
     CLineStore store(30);
     store.Append("plain ");
-    store.SetAttribute(2);
+    store.SetStyle(red);
     store.Append("red\n");
-    store.SetAttribute(0);
+    store.SetStyle(CTextStyle());
     store.Append("plain again");
-    EXPECT_EQ(store.AttributeAt(0), 0);
-    EXPECT_EQ(store.AttributeAt(6), 2);
-    EXPECT_EQ(store.AttributeAt(10), 0);
+    EXPECT_EQ(store.StyleAt(0), CTextStyle());
+    EXPECT_EQ(store.StyleAt(6), red);
+    EXPECT_EQ(store.StyleAt(10), CTextStyle());
     const auto runs = store.Runs(4, 12);
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[1].from, 6u);
@@ -145,6 +146,8 @@ TEST(LineStore, AttributeRunsFollowTheTextAndGoWithTheFront)
 // store holds what a plain string edited the same way ends with.
 TEST(LineStore, TruncatedEndIsWrittenAgainAcrossBlocks)
 {
+    const CTextStyle kOutput = CTextStyle().SetForeground(CTextStyle::IndexedColour(1));
+    const CTextStyle kTail = CTextStyle().SetBackground(CTextStyle::IndexedColour(2));
     const std::size_t capacity = 3 * CLineStore::kBlockSize;
     CLineStore store(capacity);
     std::string model;
@@ -155,10 +158,10 @@ TEST(LineStore, TruncatedEndIsWrittenAgainAcrossBlocks)
     for (int i = 0; i < 4000; ++i) {
         const uint64_t inputStart = store.End() - input.size();
         store.Truncate(inputStart);
-        store.SetAttribute(1);
+        store.SetStyle(kOutput);
         const std::string output = NumberedLines(1 + random() % 5, i * 5);
         store.Append(output);
-        store.SetAttribute(0);
+        store.SetStyle(CTextStyle());
         store.Append(input);
         model.insert(model.size() - input.size(), output);
     }
@@ -169,19 +172,19 @@ TEST(LineStore, TruncatedEndIsWrittenAgainAcrossBlocks)
     EXPECT_EQ(held, model.substr(model.size() - held.size()));
     EXPECT_EQ(model[model.size() - held.size() - 1], '\n');
     EXPECT_EQ(store.LineStart(store.LineCount() - 1), store.End() - input.size());
-    EXPECT_EQ(store.AttributeAt(store.End() - input.size() - 1), 1);
-    EXPECT_EQ(store.AttributeAt(store.End() - 1), 0);
+    EXPECT_EQ(store.StyleAt(store.End() - input.size() - 1), kOutput);
+    EXPECT_EQ(store.StyleAt(store.End() - 1), CTextStyle());
     // Cut back into an earlier block, then written again.
     const uint64_t cut = store.End() - 2 * CLineStore::kBlockSize;
     store.Truncate(cut);
     model.resize(model.size() - 2 * CLineStore::kBlockSize);
-    store.SetAttribute(2);
+    store.SetStyle(kTail);
     store.Append("tail\n");
     model += "tail\n";
     EXPECT_EQ(store.Text(), model.substr(model.size() - store.Size()));
     const auto runs = store.Runs(cut, store.End()); // nothing left of the runs cut off
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].attribute, 2);
+    EXPECT_EQ(runs[0].style, kTail);
     EXPECT_EQ(store.LineLength(store.LineCount() - 2), model.size() - 1 - model.rfind('\n', model.size() - 2) - 1);
 }
 

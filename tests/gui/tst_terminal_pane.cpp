@@ -294,6 +294,42 @@ private slots:
         QCOMPARE(f.pane.SelectionStart(), found);
     }
 
+    // ANSI display paints a bold run heavier than the same text in the
+    // regular weight, and a background run's colour behind its glyphs, with
+    // the sequence cut across reads.
+    void ansiBoldAndBackgroundArePainted()
+    {
+        Fixture f;
+        f.received.SetShowAnsi(true);
+        f.Receive("ABC \x1b[1mABC\x1b[0m \x1b[48;2;0;0;");
+        f.Receive("200mABC\x1b[0m");
+        QCOMPARE(f.pane.toPlainText(), QString("ABC ABC ABC"));
+        const QImage image = f.pane.viewport()->grab().toImage();
+        auto cells = [&](int from) {
+            return image.copy(f.pane.CharacterRect(from).united(f.pane.CharacterRect(from + 2)));
+        };
+        auto ink = [](const QImage& cells) {
+            int dark = 0;
+            for (int y = 0; y < cells.height(); ++y)
+                for (int x = 0; x < cells.width(); ++x)
+                    dark += qGray(cells.pixel(x, y)) < 128;
+            return dark;
+        };
+        const QImage regular = cells(0), bold = cells(4), filled = cells(8);
+        QVERIFY(ink(regular) > 0);
+        // (where a glyph falls between pixels moves the count by a few per cent)
+        QVERIFY2(ink(bold) > ink(regular) * 5 / 4, qPrintable(QString("%1 <= %2").arg(ink(bold)).arg(ink(regular))));
+        const QColor fill(0, 0, 200);
+        QCOMPARE(filled.pixelColor(1, 1), fill);
+        QCOMPARE(filled.pixelColor(filled.width() - 2, filled.height() - 2), fill);
+        QVERIFY(regular.pixelColor(1, 1) != fill && bold.pixelColor(1, 1) != fill);
+        bool glyphs = false; // drawn over the fill
+        for (int y = 0; y < filled.height(); ++y)
+            for (int x = 0; x < filled.width(); ++x)
+                glyphs = glyphs || filled.pixelColor(x, y) != fill;
+        QVERIFY(glyphs);
+    }
+
     // A screen reader reads exactly what was received, and the caret and
     // selection through Qt's accessible text interface.
     void accessibleTextIsWhatWasReceived()
