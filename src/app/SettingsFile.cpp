@@ -102,7 +102,8 @@ bool CSettingsFile::WriteSettingsFile()
 void CSettingsFile::ReadSettingsFile()
 {
     m_versionMarked = false;
-    FilePtr file(std::fopen(Path().c_str(), "r"));
+    // Binary, so that the line reader alone handles CR LF, alike everywhere.
+    FilePtr file(std::fopen(Path().c_str(), "rb"));
     if (!file)
         return;
 

@@ -11,6 +11,7 @@ enum class ELimit {
     TclChannelSeesHangUp,    // Tcl's own serial channel reads the end of an unplugged device
     RemoveCurrentDirectory,  // the working directory can be removed while in use
     AnyByteInFileNames,      // file names may hold '\', newlines and other control bytes
+    LongWorkingDirectory,    // the working directory may be longer than 259 characters, with '/' between parts
 };
 
 std::string WhyNot(ELimit limit);

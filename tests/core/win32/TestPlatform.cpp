@@ -26,6 +26,8 @@ std::string WhyNot(ELimit limit)
         return "Windows does not remove a directory that a process has as its current directory";
     case ELimit::AnyByteInFileNames:
         return "Windows file names cannot hold '\\', '\"', newlines or control bytes";
+    case ELimit::LongWorkingDirectory:
+        return "Windows cannot make a directory longer than MAX_PATH current, and names it with '\\'";
     }
     return {};
 }
