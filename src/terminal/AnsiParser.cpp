@@ -82,8 +82,10 @@ void CAnsiParser::Parse(const char* data, std::size_t n, std::string& out)
             } else if (c == ';' || c == ':') {
                 if (m_paramCount == 0)
                     m_params[m_paramCount++] = 0;
-                if (m_paramCount < kMaxParams)
+                if (m_paramCount < kMaxParams) {
+                    m_joined[m_paramCount] = c == ':';
                     m_params[m_paramCount++] = 0;
+                }
             } else if (c == '?' || c == '<' || c == '=' || c == '>') {
                 m_private = true;
             } else if (c >= 0x40 && c <= 0x7E) {
@@ -164,8 +166,11 @@ void CAnsiParser::ApplySgr()
             m_style.SetBackground(CTextStyle::kDefaultColour);
         else if (p == 38 || p == 48) {
             uint32_t colour = 0;
-            if (!ExtendedColour(i, colour))
-                break; // malformed: the rest of the list means nothing
+            const EExtended read = ExtendedColour(i, colour);
+            if (read == EExtended::Malformed)
+                break; // the rest of the list means nothing
+            if (read == EExtended::Skipped)
+                continue;
             if (p == 38)
                 m_style.SetForeground(colour);
             else
@@ -174,20 +179,40 @@ void CAnsiParser::ApplySgr()
     }
 }
 
-bool CAnsiParser::ExtendedColour(int& i, uint32_t& colour) const
+CAnsiParser::EExtended CAnsiParser::ExtendedColour(int& i, uint32_t& colour) const
 {
     auto level = [this](int at) { return static_cast<uint32_t>(std::clamp(m_params[at], 0, 255)); };
+    auto rgb = [&](int at) { return CTextStyle::RgbColour(level(at) << 16 | level(at + 1) << 8 | level(at + 2)); };
+    int parts = 0; // the colon form's parts after the 38 or 48
+    while (i + 1 + parts < m_paramCount && m_joined[i + 1 + parts])
+        ++parts;
+    if (parts > 0) {
+        // One group, so a group that makes no sense is skipped alone. The
+        // direct colour may carry a colour-space field first (ITU T.416).
+        const int kind = m_params[i + 1];
+        const int first = i + 2;
+        i += parts;
+        if (kind == 5 && parts >= 2)
+            colour = CTextStyle::IndexedColour(static_cast<uint8_t>(level(first)));
+        else if (kind == 2 && parts >= 5)
+            colour = rgb(first + 1);
+        else if (kind == 2 && parts == 4)
+            colour = rgb(first);
+        else
+            return EExtended::Skipped;
+        return EExtended::Colour;
+    }
     if (i + 2 < m_paramCount && m_params[i + 1] == 5) {
         colour = CTextStyle::IndexedColour(static_cast<uint8_t>(level(i + 2)));
         i += 2;
-        return true;
+        return EExtended::Colour;
     }
     if (i + 4 < m_paramCount && m_params[i + 1] == 2) {
-        colour = CTextStyle::RgbColour(level(i + 2) << 16 | level(i + 3) << 8 | level(i + 4));
+        colour = rgb(i + 2);
         i += 4;
-        return true;
+        return EExtended::Colour;
     }
-    return false;
+    return EExtended::Malformed;
 }
 
 CTextStyle CAnsiParser::Style() const

@@ -38,14 +38,16 @@ private:
 
     void EndCsi(char final, std::string& out);
     void ApplySgr();
-    // Reads 5;n or 2;r;g;b after parameter i (38 or 48) and moves i past
-    // them; false when the list is malformed.
-    bool ExtendedColour(int& i, uint32_t& colour) const;
+    // Reads 5;n or 2;r;g;b after parameter i (38 or 48), or the colon
+    // forms 5:n, 2:r:g:b and 2:space:r:g:b, and moves i past them.
+    enum class EExtended { Colour, Skipped, Malformed };
+    EExtended ExtendedColour(int& i, uint32_t& colour) const;
     CTextStyle Style() const;
 
     EState m_state = EState::Text;
     int m_params[kMaxParams] = {};
     int m_paramCount = 0;   // parameters begun, at most kMaxParams
+    bool m_joined[kMaxParams] = {}; // the parameter came after ':', a part of the one before
     bool m_private = false; // '?', '<', '=' or '>' before the parameters: not SGR or EL
     CTextStyle m_style;     // as the parameters set it; bold's bright colours are added by Style()
     CTextStyle m_shown;     // the style last written into the text

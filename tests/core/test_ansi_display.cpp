@@ -90,6 +90,12 @@ TEST(AnsiParser, OutOfRangeAndMalformedParametersNeitherOverflowNorShow)
                             1),
               Mark(Fg(Index(255))) + "1" + "2" + Mark(Fg(Index(1))) + "3" +
                   Mark(Fg(Index(1)).SetBackground(Rgb(0xFF00FF))) + "45");
+    // The colon forms: with and without a colour space; a group that makes no
+    // sense is skipped alone and the parameters after it still count.
+    EXPECT_EQ(ParseInPieces("\x1b[38:2::1:2:3mx\x1b[48:2:4:5:6;1my\x1b[38:5:17m\x1b[38:2:9;31mz", 1),
+              Mark(Fg(Rgb(0x010203))) + "x" + Mark(Fg(Rgb(0x010203)).SetBackground(Rgb(0x040506)).SetBold(true)) +
+                  "y" + Mark(Fg(Index(17)).SetBackground(Rgb(0x040506)).SetBold(true)) +
+                  Mark(Fg(Index(9)).SetBackground(Rgb(0x040506)).SetBold(true)) + "z");
     EXPECT_EQ(ParseInPieces("a\x1b[12\x1b[31mb", 1), "a" + Mark(Fg(Index(1))) + "b"); // a sequence cut short by a new one
     EXPECT_EQ(ParseInPieces("a\x1b[1\n2m", 1), "a\n"); // a line break inside a sequence is kept
 }
