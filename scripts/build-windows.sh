@@ -37,6 +37,10 @@ for tool in $host-g++-posix $host-windres dpkg-source; do
   command -v "$tool" >/dev/null || { echo "build-windows: $tool is missing (scripts/ensure-deps.sh installs it)" >&2; exit 1; }
 done
 
+if [ $gui -eq 1 ]; then
+  command -v zip >/dev/null || { echo "build-windows: zip is missing (apt-get install zip)" >&2; exit 1; }
+fi
+
 step_start=0
 step() { step_start=$SECONDS; echo "=== windows: $*"; }
 done_step() { echo "=== windows: $1 took $((SECONDS - step_start)) s"; }
@@ -124,6 +128,24 @@ rm -rf "$build/lib/tcl8.6"
 mkdir -p "$build/lib"
 cp -r "$prefix/lib/tcl8.6" "$build/lib/"
 done_step "VORLA build"
+
+if [ $gui -eq 1 ]; then
+  step "package vorla.exe with the DLLs it needs"
+  # Qt's DLLs use the compiler's shared runtime; the programs carry their own.
+  runtime=$(dirname "$($host-g++-posix -print-libgcc-file-name)")
+  cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" /usr/$host/lib/libwinpthread-1.dll "$build/bin/"
+  for module in Core Gui Widgets PrintSupport; do cp "$prefix/bin/Qt6$module.dll" "$build/bin/"; done
+  for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll printsupport/windowsprintersupport.dll; do
+    if [ -f "$prefix/plugins/$plugin" ]; then
+      mkdir -p "$build/bin/$(dirname "$plugin")"
+      cp "$prefix/plugins/$plugin" "$build/bin/$plugin"
+    fi
+  done
+  rm -f "$build/vorla-windows.zip"
+  (cd "$build" && zip -qr vorla-windows.zip bin lib -x 'bin/vorla_core_tests.exe')
+  echo "=== windows: $build/vorla-windows.zip: $(du -k "$build/vorla-windows.zip" | cut -f1) KB"
+  done_step "package"
+fi
 
 [ $test -eq 1 ] || exit 0
 exec "$src/scripts/test-wine.sh" "$build"

@@ -39,3 +39,21 @@ void SetDcbFlagWord(DCB& dcb, uint32_t word)
     dcb.fAbortOnError = (word >> 14) & 1u;
     dcb.fDummy2 = (word >> 15) & 0x1FFFFu;
 }
+
+const char* FrameProblem(const DCB& dcb)
+{
+    if (dcb.BaudRate == 0)
+        return "a rate of 0 would hang up the line";
+    if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
+        return "data bits must be 5 to 8";
+    if (dcb.Parity > SPACEPARITY)
+        return "unknown parity";
+    if (dcb.StopBits > TWOSTOPBITS)
+        return "unknown stop bits";
+    // A UART sends 1.5 stop bits when asked for two with 5 data bits, and
+    // cannot otherwise.
+    if ((dcb.StopBits == ONE5STOPBITS) != (dcb.StopBits != ONESTOPBIT && dcb.ByteSize == 5))
+        return dcb.StopBits == ONE5STOPBITS ? "1.5 stop bits need 5 data bits"
+                                            : "2 stop bits are not available with 5 data bits";
+    return nullptr;
+}

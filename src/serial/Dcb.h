@@ -62,3 +62,8 @@ enum : uint8_t { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
 // The 32-bit word that holds the flag fields, lowest bit first.
 uint32_t DcbFlagWord(const DCB& dcb);
 void SetDcbFlagWord(DCB& dcb, uint32_t word);
+
+// The reason no UART can put this rate and frame on the wire, or null.
+// Each platform checks it before it asks the driver, whose own refusal
+// would say less ("the parameter is incorrect").
+const char* FrameProblem(const DCB& dcb);

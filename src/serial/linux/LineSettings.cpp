@@ -71,25 +71,6 @@ bool WantsRtsCts(const DCB& dcb)
     return dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
 }
 
-// Validation: the values no UART can put on the wire, or null.
-const char* FrameProblem(const DCB& dcb)
-{
-    if (dcb.BaudRate == 0)
-        return "a rate of 0 would hang up the line";
-    if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
-        return "data bits must be 5 to 8";
-    if (dcb.Parity > SPACEPARITY)
-        return "unknown parity";
-    if (dcb.StopBits > TWOSTOPBITS)
-        return "unknown stop bits";
-    // A UART sends 1.5 stop bits when asked for two with 5 data bits, and
-    // cannot otherwise.
-    if ((dcb.StopBits == ONE5STOPBITS) != (dcb.StopBits != ONESTOPBIT && dcb.ByteSize == 5))
-        return dcb.StopBits == ONE5STOPBITS ? "1.5 stop bits need 5 data bits"
-                                            : "2 stop bits are not available with 5 data bits";
-    return nullptr;
-}
-
 // Translation: `old` with the control block's rate, frame, flow control and
 // characters put in.
 termios2 Translate(const termios2& old, const DCB& dcb)

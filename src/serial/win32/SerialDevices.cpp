@@ -107,20 +107,6 @@ SUsbIdentity ReadUsbIdentity(const std::string&, const std::string&)
     return {};
 }
 
-std::string DescribeUsbIdentity(const SUsbIdentity& identity)
-{
-    if (!identity.found)
-        return {};
-    std::string text = identity.maker;
-    if (!identity.product.empty())
-        text += (text.empty() ? "" : " ") + identity.product;
-    if (text.empty())
-        text = "USB device " + identity.vendorId + ":" + identity.productId;
-    if (!identity.serial.empty())
-        text += " (" + identity.serial + ")";
-    return text;
-}
-
 // A port name leads to the listed port of that name, or nowhere while it is
 // not listed; any other path (another device namespace) is taken as given.
 std::string ResolveDevicePath(const std::string& path)

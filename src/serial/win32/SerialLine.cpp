@@ -142,24 +142,6 @@ CSerialLine::EControl ReadLines(HANDLE handle, SModemLines& lines, std::string& 
     return CSerialLine::EControl::Done;
 }
 
-// Validation: the values no UART can put on the wire, or null. (Windows
-// drivers refuse them too, but only with "the parameter is incorrect".)
-const char* FrameProblem(const DCB& dcb)
-{
-    if (dcb.BaudRate == 0)
-        return "a rate of 0 would hang up the line";
-    if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
-        return "data bits must be 5 to 8";
-    if (dcb.Parity > SPACEPARITY)
-        return "unknown parity";
-    if (dcb.StopBits > TWOSTOPBITS)
-        return "unknown stop bits";
-    if ((dcb.StopBits == ONE5STOPBITS) != (dcb.StopBits != ONESTOPBIT && dcb.ByteSize == 5))
-        return dcb.StopBits == ONE5STOPBITS ? "1.5 stop bits need 5 data bits"
-                                            : "2 stop bits are not available with 5 data bits";
-    return nullptr;
-}
-
 // The settings of the project's control block put into the system's; the
 // reserved fields keep what the driver had.
 WinDcb ToWindows(const DCB& dcb, const WinDcb& old)
