@@ -101,13 +101,17 @@ if [ $gui -eq 1 ]; then
     rm -rf "$cache"/src/qt6-base-* "$cache/build/qtbase"
     fetch_source qt6-base
     qt_src=$(echo "$cache"/src/qt6-base-*/)
+    # Qt 6.4's Windows platform plugin asks about dynamic OpenGL without
+    # asking whether OpenGL is built at all; VORLA needs no OpenGL.
+    sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+      "$qt_src/src/plugins/platforms/windows/qwindowswindow.cpp"
     # The host's own Qt (same version) supplies moc, rcc and uic.
     cmake -S "$qt_src" -B "$cache/build/qtbase" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVORLA_WINDOWS_PREFIX="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
       -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
       -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
       -DFEATURE_tabletevent=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_opengl=OFF \
-      -DFEATURE_network=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF
+      -DFEATURE_network=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_zstd=OFF
     cmake --build "$cache/build/qtbase" -j "$jobs"
     cmake --install "$cache/build/qtbase"
     done_step "Qt"
