@@ -135,18 +135,25 @@ done_step "VORLA build"
 
 if [ $gui -eq 1 ]; then
   step "package vorla.exe with the DLLs it needs"
-  # Qt's DLLs use the compiler's shared runtime; the programs carry their own.
+  # The distribution: the programs, Tcl, Qt (its DLLs use the compiler's
+  # shared runtime; the programs carry their own) and Qt's plugins, stripped.
+  package=$build/package/vorla
+  rm -rf "$build/package" "$build/vorla-windows.zip"
+  mkdir -p "$package"
   runtime=$(dirname "$($host-g++-posix -print-libgcc-file-name)")
-  cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" /usr/$host/lib/libwinpthread-1.dll "$build/bin/"
-  for module in Core Gui Widgets PrintSupport; do cp "$prefix/bin/Qt6$module.dll" "$build/bin/"; done
+  cp "$build"/bin/{vorla,vorlash}.exe "$build"/bin/{tcl86,zlib1}.dll "$package/"
+  cp "$runtime/libstdc++-6.dll" "$runtime/libgcc_s_seh-1.dll" /usr/$host/lib/libwinpthread-1.dll "$package/"
+  for module in Core Gui Widgets PrintSupport; do cp "$prefix/bin/Qt6$module.dll" "$package/"; done
   for plugin in platforms/qwindows.dll styles/qwindowsvistastyle.dll printsupport/windowsprintersupport.dll; do
     if [ -f "$prefix/plugins/$plugin" ]; then
-      mkdir -p "$build/bin/$(dirname "$plugin")"
-      cp "$prefix/plugins/$plugin" "$build/bin/$plugin"
+      mkdir -p "$package/$(dirname "$plugin")"
+      cp "$prefix/plugins/$plugin" "$package/$plugin"
     fi
   done
-  rm -f "$build/vorla-windows.zip"
-  (cd "$build" && zip -qr vorla-windows.zip bin lib -x 'bin/vorla_core_tests.exe')
+  find "$package" -name '*.dll' -o -name '*.exe' | xargs $host-strip --strip-unneeded
+  mkdir -p "$build/package/lib"
+  cp -r "$build/lib/tcl8.6" "$build/package/lib/"
+  (cd "$build/package" && zip -qr ../vorla-windows.zip vorla lib)
   echo "=== windows: $build/vorla-windows.zip: $(du -k "$build/vorla-windows.zip" | cut -f1) KB"
   done_step "package"
 fi
