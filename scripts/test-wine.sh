@@ -64,12 +64,7 @@ bridge_pid=$!
 exec 3<"$scratch/bridge"
 read -r -t 10 -u 3 bridge_port || { echo "test-wine: devsim serve did not start" >&2; exit 1; }
 export VORLA_DEVSIM_BRIDGE=$bridge_port
-# Left out on Windows: the log tests expect the log's file named in Linux's
-# form, where Windows names it with '\' (so LogStatus braces it) and gives
-# its reasons in Windows' words.
-known='TclLog.StartStatusAndStopLogTheOpenPort:TclLog.BadArgumentsAndUnwritablePathsAreErrorsAndStartNothing'
-echo "=== wine: left out, known to fail on Windows: ${known//:/ }"
 rc=0
-timeout 1200 wine "$build/bin/vorla_core_tests.exe" --gtest_brief=1 --gtest_filter="-$known" || rc=$?
+timeout 1200 wine "$build/bin/vorla_core_tests.exe" --gtest_brief=1 || rc=$?
 done_step "core tests"
 exit $rc

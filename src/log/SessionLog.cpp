@@ -14,7 +14,9 @@ int64_t NowMs()
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::string SystemReason(int error) { return std::system_category().message(error); }
+// errno values are the C library's codes, not the system's own (on Windows
+// those are another numbering), so they take the generic wording.
+std::string SystemReason(int error) { return std::generic_category().message(error); }
 
 } // namespace
 

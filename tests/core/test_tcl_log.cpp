@@ -6,10 +6,25 @@
 #include <fstream>
 #include <sstream>
 
+#include <tcl.h>
+
 #include "SerialTestSupport.h"
 #include "TclTestSupport.h"
 
 namespace {
+
+// A path as the log names it: in the system's own form (with '\' on Windows).
+std::string Shown(const std::string& path) { return std::filesystem::path(path).make_preferred().string(); }
+
+// A path as one element of a Tcl list (braced where it holds '\').
+std::string AsListElement(const std::string& text)
+{
+    const char* element = text.c_str();
+    char* merged = Tcl_Merge(1, &element);
+    const std::string out(merged);
+    Tcl_Free(merged);
+    return out;
+}
 
 const SConsoleEntry kPrompt{kConsolePrompt, kConsoleNotice};
 
@@ -58,14 +73,14 @@ TEST_F(TclLog, StartStatusAndStopLogTheOpenPort)
     const std::string path = (m_dir / "session.log").generic_string();
     EXPECT_EQ(Run("LogStatus"), std::vector<SConsoleEntry>{kPrompt});
     EXPECT_EQ(Run("LogStart " + path + " -sent"), std::vector<SConsoleEntry>{kPrompt});
-    EXPECT_EQ(Run("LogStart " + path), Error("Error : Unable to start the log: a log is already running (" + path + ")"));
+    EXPECT_EQ(Run("LogStart " + path), Error("Error : Unable to start the log: a log is already running (" + Shown(path) + ")"));
     m_device.Inject("OK\r\n");
     ASSERT_TRUE(m_sink.WaitForBytes(4, 5000));
     EXPECT_EQ(Run("SendOut AT"), std::vector<SConsoleEntry>{kPrompt});
     ASSERT_TRUE(m_device.WaitForReceived(2, 5000));
     // The status counts what is in the file, written within a second.
     ASSERT_TRUE(serial_test::WaitUntil([&] { return m_tcl.owner.log.Status().bytesWritten == 14; }, 5000));
-    EXPECT_EQ(Run("LogStatus"), (std::vector<SConsoleEntry>{{path + " 14\n", kConsoleOutput}, kPrompt}));
+    EXPECT_EQ(Run("LogStatus"), (std::vector<SConsoleEntry>{{AsListElement(Shown(path)) + " 14\n", kConsoleOutput}, kPrompt}));
     EXPECT_EQ(Run("LogStop"), std::vector<SConsoleEntry>{kPrompt});
     EXPECT_EQ(Run("LogStatus"), std::vector<SConsoleEntry>{kPrompt});
     std::ifstream in(path, std::ios::binary);
@@ -86,7 +101,7 @@ TEST_F(TclLog, BadArgumentsAndUnwritablePathsAreErrorsAndStartNothing)
               Error("Error : -raw logs received bytes exactly: it takes neither -timestamps nor -sent"));
     const std::string missing = (m_dir / "none" / "x.log").generic_string();
     EXPECT_EQ(Run("LogStart " + missing),
-              Error("Error : Unable to open the log file " + missing + ": No such file or directory"));
+              Error("Error : Unable to open the log file " + Shown(missing) + ": No such file or directory"));
     EXPECT_EQ(Run("LogStatus"), std::vector<SConsoleEntry>{kPrompt});
     EXPECT_FALSE(std::filesystem::exists("x.log"));
 }
