@@ -16,6 +16,9 @@ enum class ELimit {
 
 std::string WhyNot(ELimit limit);
 
+// A port path that leads to no device on this system.
+std::string MissingPortPath();
+
 #define VORLA_SKIP_UNLESS(limit)                                                                                   \
     if (const std::string why = WhyNot(limit); !why.empty())                                                       \
     GTEST_SKIP() << why

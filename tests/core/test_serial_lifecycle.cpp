@@ -1,5 +1,6 @@
 // Devices that go away, closes that race the threads, quick reconnects.
 #include "SerialTestSupport.h"
+#include "TestPlatform.h"
 
 #include <ctime>
 
@@ -45,6 +46,18 @@ protected:
 };
 
 } // namespace
+
+// A port whose device is not there is refused in the same words on every
+// system, and leaves the open port alone.
+TEST_F(SerialLifecycle, MissingDeviceIsRefusedInTheSameWords)
+{
+    Connect();
+    CSerialPort other(m_prompt, m_ports);
+    m_ports.Map(2, MissingPortPath());
+    EXPECT_FALSE(other.Open("COM2"));
+    EXPECT_NE(other.LastOpenError().find("no such device"), std::string::npos) << other.LastOpenError();
+    EXPECT_TRUE(m_port.IsOpen());
+}
 
 TEST_F(SerialLifecycle, UnplugShowsOneMessageAndLeavesTheProcessIdle)
 {

@@ -31,3 +31,5 @@ std::string WhyNot(ELimit limit)
     }
     return {};
 }
+
+std::string MissingPortPath() { return "COM77"; }
