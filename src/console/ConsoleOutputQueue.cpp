@@ -1,5 +1,7 @@
 #include "console/ConsoleOutputQueue.h"
 
+#include <chrono>
+
 #include "console/IConsole.h"
 
 namespace {
@@ -53,7 +55,11 @@ void CConsoleOutputQueue::Print(const std::string& text, int kind)
             at += length;
         }
     }
-    m_room.wait(lock, [this] { return m_waiting < m_bound || m_aborted; });
+    // Woken by Take, Clear and Abort. The timed re-check is a safety net: a
+    // wake-up lost by a platform's condition variable costs 100 ms instead of
+    // a hang (one test run under Wine hung with writers asleep here).
+    while (!(m_waiting < m_bound || m_aborted))
+        m_room.wait_for(lock, std::chrono::milliseconds(100));
 }
 
 void CConsoleOutputQueue::Clear()
