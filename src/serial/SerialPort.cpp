@@ -576,7 +576,7 @@ bool CSerialPort::Open(const std::string& name)
     else if (m_impl->Current())
         error = name + ": a port is already open";
     else if (!op->wake.IsValid())
-        error = name + ": " + std::system_category().message(errno);
+        error = name + ": " + std::generic_category().message(errno);
     else if (std::string reason; !op->line.Open(path, reason, &failure))
         error = name + " (" + path + "): " + reason;
 
